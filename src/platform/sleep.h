@@ -1,0 +1,6 @@
+// Pauses of the calling thread.
+#pragma once
+
+namespace q2 {
+void SleepMs(int milliseconds);
+}  // namespace q2

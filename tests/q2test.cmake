@@ -1,0 +1,23 @@
+# q2_add_test(NAME <name> SOURCES <files...> LIBS <libs...> [NETNS])
+# One test binary per subsystem, registered as one CTest test. NETNS runs it inside a
+# private network namespace (loopback only), for tests that open sockets or send datagrams.
+set(Q2_NETNS_RUN ${CMAKE_CURRENT_LIST_DIR}/netns_run.sh)
+set(Q2_FIXTURES ${CMAKE_CURRENT_LIST_DIR}/fixtures)
+function(q2_add_test)
+  cmake_parse_arguments(T "NETNS" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
+  target_compile_definitions(${T_NAME} PRIVATE Q2_FIXTURES="${Q2_FIXTURES}"
+                             Q2_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  if(T_NETNS)
+    add_test(NAME ${T_NAME} COMMAND ${Q2_NETNS_RUN} $<TARGET_FILE:${T_NAME}>)
+  else()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  endif()
+  if(T_TIMEOUT)
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  else()
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT 600)
+  endif()
+endfunction()
