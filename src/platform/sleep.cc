@@ -1,0 +1,10 @@
+#include "platform/sleep.h"
+
+#include <chrono>
+#include <thread>
+
+namespace q2 {
+void SleepMs(int milliseconds) {
+  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+}  // namespace q2
