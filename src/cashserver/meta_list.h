@@ -58,6 +58,10 @@ struct tValue {
 class tValueList final : public TMetaList {
  public:
   tValueList();
+  // Compares the Ids of two tValue entries as signed 32-bit numbers.
+  static void CompareById(const void* item, const void* listItem, tCompareResult& result);
+  // Frees a tValue allocated with new.
+  static void DisposeValue(void* item);
   // Finds the entry with this Id, or nullptr.
   tValue* FindById(int32_t id) const;
   tValue* At(int32_t index) const { return static_cast<tValue*>(Get(index)); }

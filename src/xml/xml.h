@@ -15,6 +15,14 @@ struct _xmlNode;
 
 namespace q2 {
 
+// Strict decimal integer: an optional sign and 1+ digits, nothing else, within 32 bits.
+bool TryParseXmlInt(const std::string& text, int32_t* value);
+// "YYYY-MM-DDThh:mm:ss" (runs of digits separated by "-", "-", "T", ":", ":"; no fraction,
+// no zone) as a local day count; false when the form or the calendar fields are invalid.
+bool TryParseXmlDateTime(const std::string& text, double* value);
+// A day count in the form "%.4d-%.2d-%.2dT%.2d:%.2d:%.2d" (0 is 1899-12-30T00:00:00).
+std::string FormatXmlDateTime(double value);
+
 // A non-owning handle on a node of a tXmlDocument; may be null (false).
 class tXmlNode {
  public:
