@@ -1,0 +1,85 @@
+#include "host/service.h"
+
+#include <signal.h>
+
+#include <ctime>
+#include <stdexcept>
+
+#include "core/log.h"
+
+namespace q2 {
+
+TQuillon2Service::~TQuillon2Service() {
+  if (VDUThread_) ServiceStop();
+}
+
+void TQuillon2Service::ServiceCreate() { WriteLog("srvc: created", kLogNote, 0); }
+
+bool TQuillon2Service::ServiceStart(std::string* error) {
+  WriteLog("srvc: starting", kLogNote, 0);
+  try {
+    WriteLog("srvc: launching executive thread", kLogNote, 0);
+    VDUThread_ = factory_();
+    VDUThread_->LoadSettings();
+    VDUThread_->Signal();
+    return true;
+  } catch (const std::exception& e) {
+    if (error) *error = e.what();
+    WriteLog(std::string("srvc: start failed. ") + e.what(), kLogError, 0);
+    WriteResult(false, "CANT_START");
+    // The thread already runs and waits for its first signal: end it rather than leave it.
+    if (VDUThread_) {
+      VDUThread_->Stop();
+      VDUThread_.reset();
+    }
+    return false;
+  }
+}
+
+void TQuillon2Service::ServiceStop() {
+  try {
+    WriteLog("srvc: stopping", kLogNote, 0);
+    if (VDUThread_) {
+      WriteLog("srvc: terminating main thread", kLogNote, 0);
+      VDUThread_->Stop();
+      VDUThread_.reset();
+    }
+  } catch (const std::exception& e) {
+    try {
+      WriteLog(std::string("srvc.stop: ") + e.what(), kLogWarning, 0);
+    } catch (const std::exception&) {
+    }
+  }
+  WriteLog("srvc: stopped", kLogNote, 0);
+}
+
+bool TQuillon2Service::WorkerFailed() const {
+  return VDUThread_ && VDUThread_->Finished() && !VDUThread_->FatalError().empty();
+}
+
+int RunService(tWorkerFactory factory) {
+  // Block the stop signals in every thread (the worker and the timer queue inherit this
+  // mask) and take them here, synchronously.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  TQuillon2Service service(factory);
+  service.ServiceCreate();
+  if (!service.ServiceStart()) return 1;
+  bool failed = false;
+  for (;;) {
+    timespec pollEvery{0, 200 * 1000 * 1000};
+    if (sigtimedwait(&stopSignals, nullptr, &pollEvery) > 0) break;
+    if (service.WorkerFailed()) {
+      failed = true;
+      break;
+    }
+  }
+  service.ServiceStop();
+  return failed ? 2 : 0;
+}
+
+}  // namespace q2

@@ -1,0 +1,143 @@
+#include "worker/vdu_thread.h"
+
+#include <stdexcept>
+
+#include "core/log.h"
+#include "platform/files.h"
+
+namespace q2 {
+
+void tStringLister::PopulateFileList(const std::string& folder, const std::string& nameTemplate) {
+  names_ = ListDirectory(folder, nameTemplate);
+  frec = 0;
+}
+
+TVDUThread::TVDUThread() : fhQueue(std::make_unique<tTimerQueue>()) {
+  // Last, so that the thread never sees a half-built object.
+  thread_ = std::thread([this] { Execute(); });
+}
+
+TVDUThread::~TVDUThread() {
+  if (thread_.joinable()) Stop();
+  if (fhTimer) fhQueue->DeleteTimer(fhTimer);
+  fhQueue.reset();
+}
+
+void TVDUThread::WaitFor() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void TVDUThread::Stop() {
+  RequestTerminate();
+  Signal();
+  WaitFor();
+}
+
+std::string TVDUThread::FatalError() const {
+  std::lock_guard<std::mutex> lock(fatalMutex_);
+  return fatal_;
+}
+
+void TVDUThread::Execute() {
+  try {
+    WriteLog("thrd: launched", kLogNote, 0);
+    struct tResources {
+      TVDUThread* self;
+      ~tResources() { self->CloseResources(); }
+    };
+    OpenResources();
+    tResources resources{this};
+    fhWait.Wait();
+    Iterate();
+  } catch (const std::exception& e) {
+    // Outside both guards (for example the order map held by another process): the worker
+    // cannot go on, and it must not sit idle either. Say so and let the host decide.
+    {
+      std::lock_guard<std::mutex> lock(fatalMutex_);
+      fatal_ = e.what();
+    }
+    try {
+      WriteLog(std::string("thrd: ") + e.what(), kLogError, 0);
+    } catch (const std::exception&) {
+    }
+    fFinished.store(true);
+    if (fOnFatal) fOnFatal(e.what());
+    return;
+  }
+  try {
+    WriteLog("thrd: terminated", kLogNote, 0);
+  } catch (const std::exception&) {
+  }
+  fFinished.store(true);
+}
+
+void TVDUThread::Iterate() {
+  for (;;) {
+    tIterationState it;
+    try {
+      BeginIteration();
+      fhWait.Wait();
+      WriteLog("thrd: -- new iteration --", kLogDebug, 2);
+      if (Terminated()) break;
+      PollRemoteFolders();
+      orderFiles_.PopulateFileList(fOrderDir, "*.xml");
+      commandFiles_.PopulateFileList(fCMDDir, "*.xml");
+      orderFiles_.First();
+      commandFiles_.First();
+      for (;;) {
+        bool goOn;
+        if (!orderFiles_.AtEnd()) {
+          std::string name = orderFiles_.Current();
+          orderFiles_.Next();
+          goOn = HandleOrderFile(name, it);
+        } else if (!commandFiles_.AtEnd()) {
+          std::string name = commandFiles_.Current();
+          commandFiles_.Next();
+          goOn = HandleCommandFile(name, it);
+        } else {
+          break;
+        }
+        if (!goOn) break;
+      }
+    } catch (const std::exception& e) {
+      WriteLog(std::string("thrd: ") + e.what(), kLogError, 0);
+      WriteResult(false, "THREAD_ERROR");
+      PostIterationFailure();
+      it.error = true;
+    }
+    if (Terminated()) break;
+    if (it.connected) WriteLog("thrd: done", kLogNote, 0);
+    int seconds = it.error ? fErrInterval : fInterval;
+    fhTimer = fhQueue->CreateTimer(seconds * 1000, &fhWait);
+    fhWait.Reset();
+    // A stop requested between the check above and the reset has lost its signal: the
+    // host sets the request before it signals, so looking once more is enough.
+    if (Terminated()) break;
+  }
+}
+
+bool TVDUThread::HandleOrderFile(const std::string& name, tIterationState&) {
+  // The plain file road: without an order handler the file is only filed away.
+  WriteLog("thrd: -- found a new order file \"" + name + "\" --", kLogNote, 0);
+  if (FileExists(fOldOrderDir + name)) {
+    WriteLog("order \"" + name + "\" already existed for whatever reason", kLogWarning, 0);
+    if (!DeleteFile(fOldOrderDir + name)) {
+      WriteLog("can't delete an existing order file! " + LastErrorText(), kLogWarning, 0);
+    }
+  }
+  if (!MoveFile(fOrderDir + name, fOldOrderDir + name)) {
+    throw std::runtime_error("can't move a new order: " + LastErrorText());
+  }
+  WriteResult(true);
+  return true;
+}
+
+bool TVDUThread::HandleCommandFile(const std::string& name, tIterationState&) {
+  if (!DeleteFile(fCMDDir + name)) {
+    throw std::runtime_error("can't delete a command file: " + LastErrorText());
+  }
+  WriteResult(true);
+  return true;
+}
+
+}  // namespace q2
