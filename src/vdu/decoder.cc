@@ -61,7 +61,9 @@ std::optional<tVDUDatagram> ParseVDUDatagram(const uint8_t* bytes, size_t length
 std::optional<tVDUAssembled> tVDUReassembler::Add(const tVDUDatagram& datagram) {
   const uint32_t key = static_cast<uint32_t>(datagram.DisplayId) << 16 | datagram.MessageNumber;
   auto it = pending_.find(key);
-  if (datagram.ChunkIndex == 0) {
+  // Index 0 also follows index 255 within a message longer than 256 chunks.
+  const bool continues = it != pending_.end() && it->second.NextIndex == datagram.ChunkIndex;
+  if (datagram.ChunkIndex == 0 && !continues) {
     if (it != pending_.end()) {
       ++dropped_;
       pending_.erase(it);
@@ -82,7 +84,7 @@ std::optional<tVDUAssembled> tVDUReassembler::Add(const tVDUDatagram& datagram) 
     // The start of this message was lost (or came before we listened).
     ++dropped_;
     return std::nullopt;
-  } else if (it->second.NextIndex != datagram.ChunkIndex) {
+  } else if (!continues) {
     ++dropped_;
     pending_.erase(it);
     return std::nullopt;
