@@ -77,8 +77,8 @@ std::string EncodeURLSegment(const std::string& text) {
   std::string out;
   out.reserve(text.size() * 3);
   for (unsigned char c : text) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                       (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '~';
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '~';
     if (plain) {
       out += static_cast<char>(c);
     } else {

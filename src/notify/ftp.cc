@@ -202,8 +202,8 @@ bool FetchFTPFolder(const tConSettings& endpoint, const std::string& localFolder
   return fetched;
 }
 
-bool PollFTP(const tConSettings& fcFTPO, const std::string& orderDir,
-             const tConSettings& fcFTPC, const std::string& cmdDir) {
+bool PollFTP(const tConSettings& fcFTPO, const std::string& orderDir, const tConSettings& fcFTPC,
+             const std::string& cmdDir) {
   bool fetched = false;
   if (!fcFTPO.Host.empty()) fetched = FetchFTPFolder(fcFTPO, orderDir);
   if (!fcFTPC.Host.empty() && !fetched) fetched = FetchFTPFolder(fcFTPC, cmdDir);

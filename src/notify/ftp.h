@@ -35,7 +35,7 @@ bool FetchFTPFolder(const tConSettings& endpoint, const std::string& localFolder
 // that fetched nothing, the command folder fcFTPC into cmdDir. So orders always arrive
 // before the commands that refer to them. Returns true when a file was fetched. Throws as
 // FetchFTPFolder. With neither endpoint configured nothing happens and nothing is logged.
-bool PollFTP(const tConSettings& fcFTPO, const std::string& orderDir,
-             const tConSettings& fcFTPC, const std::string& cmdDir);
+bool PollFTP(const tConSettings& fcFTPO, const std::string& orderDir, const tConSettings& fcFTPC,
+             const std::string& cmdDir);
 
 }  // namespace q2

@@ -29,8 +29,8 @@ using tFilePtr = std::unique_ptr<std::FILE, tFileCloser>;
 
 // What one exchange leaves behind for the log and the dump files.
 struct tExchange {
-  std::FILE* bodyFile = nullptr;         // reply body goes here when dumping, else nowhere
-  std::string requestHeaders;            // raw block as sent, request line first
+  std::FILE* bodyFile = nullptr;          // reply body goes here when dumping, else nowhere
+  std::string requestHeaders;             // raw block as sent, request line first
   std::vector<std::string> replyHeaders;  // last reply's lines, status line first, no CR LF
 };
 
@@ -154,8 +154,8 @@ std::string Post(const std::string& url, const std::string& body, const tHttpOpt
     WriteTextFile(ReplyHeaderLines(exchange.replyHeaders), true, folder + kResponseHeaderFile);
   }
 
-  const std::string statusLine = exchange.replyHeaders.empty() ? std::string()
-                                                                : exchange.replyHeaders.front();
+  const std::string statusLine =
+      exchange.replyHeaders.empty() ? std::string() : exchange.replyHeaders.front();
   const long code = easy.ResponseCode();
   if (code >= 400) {
     throw std::runtime_error(statusLine.empty() ? "HTTP status " + std::to_string(code)
@@ -166,8 +166,7 @@ std::string Post(const std::string& url, const std::string& body, const tHttpOpt
 
 }  // namespace
 
-void HttpSend(const std::string& body, const tConSettings& endpoint,
-              const tHttpOptions& options) {
+void HttpSend(const std::string& body, const tConSettings& endpoint, const tHttpOptions& options) {
   if (endpoint.Host.empty()) return;
   try {
     const std::string url = ComposeURL(endpoint, false, false);

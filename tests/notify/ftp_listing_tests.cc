@@ -40,13 +40,11 @@ TEST(FTPListingTest, MLSDLines) {
 
 TEST(FTPListingTest, LISTLines) {
   const LineCase cases[] = {
-      {"-rw-r--r--   1 owner    group        1234 Jan 01 12:00 1234.xml", true, "1234.xml",
+      {"-rw-r--r--   1 owner    group        1234 Jan 01 12:00 1234.xml", true, "1234.xml", kFile},
+      {"-rw-r--r--   1 owner    group        1234 Dec 31  2023 old file.xml", true, "old file.xml",
        kFile},
-      {"-rw-r--r--   1 owner    group        1234 Dec 31  2023 old file.xml", true,
-       "old file.xml", kFile},
       {"-rw-r--r--   1 owner 77 Mar  5 09:15 nogroup.xml", true, "nogroup.xml", kFile},
-      {"-rw-r--r--   1 owner group 5 Mar  5 09:15 Jan 12 12:00 x", true, "Jan 12 12:00 x",
-       kFile},
+      {"-rw-r--r--   1 owner group 5 Mar  5 09:15 Jan 12 12:00 x", true, "Jan 12 12:00 x", kFile},
       {"drwxr-xr-x   2 owner    group        4096 Jan 01 12:00 sub", true, "sub", kDir},
       {"lrwxrwxrwx   1 owner    group           4 Jan 01 12:00 l.xml -> 1.xml", true,
        "l.xml -> 1.xml", kOther},

@@ -50,6 +50,7 @@ def main():
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
     Handler.authorizer = authorizer
     Handler.banner = "q2 test ftp"
+    Handler.auth_failed_timeout = 0.1  # answer a wrong password at once
     server = FTPServer(("127.0.0.1", 0), Handler)
     port = server.socket.getsockname()[1]
     tmp = args.port_file + ".tmp"

@@ -37,9 +37,12 @@ class FtpTest : public ::testing::Test {
   void StartServer(const std::vector<std::string>& extra = {}) {
     const std::string state = dir_.path() + "server/";
     ForceFolders(state);
-    std::vector<std::string> argv = {q2test::Python3(), q2test::TestsDir() + "/notify/ftp_server.py",
-                                     "--root", root_, "--port-file", state + "port",
-                                     "--user", kUser, "--password", kPassword};
+    std::vector<std::string> argv = {
+        q2test::Python3(), q2test::TestsDir() + "/notify/ftp_server.py",
+        "--root",          root_,
+        "--port-file",     state + "port",
+        "--user",          kUser,
+        "--password",      kPassword};
     argv.insert(argv.end(), extra.begin(), extra.end());
     server_ = std::make_unique<q2test::ChildProcess>(argv, state + "server.out");
     port_ = q2test::WaitForPort(state + "port", *server_);

@@ -44,8 +44,8 @@ class ChildProcess {
   ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -102,11 +102,10 @@ inline void MakeCertificates(const std::string& dir) {
     Run("openssl req" + ec + "-keyout " + dir + name + ".key -out " + dir + name +
         ".csr -subj /CN=" + cn + " -addext subjectAltName=" + san + quiet);
     Run("openssl x509 -req -in " + dir + name + ".csr -CA " + dir + "ca.pem -CAkey " + dir +
-        "ca.key -CAcreateserial -days 2 -copy_extensions copy -out " + dir + name + ".pem" +
-        quiet);
+        "ca.key -CAcreateserial -days 2 -copy_extensions copy -out " + dir + name + ".pem" + quiet);
   };
-  Run("openssl req -x509" + ec + "-days 2 -subj /CN=Q2TestCA -keyout " + dir +
-      "ca.key -out " + dir + "ca.pem" + quiet);
+  Run("openssl req -x509" + ec + "-days 2 -subj /CN=Q2TestCA -keyout " + dir + "ca.key -out " +
+      dir + "ca.pem" + quiet);
   Run("openssl req -x509" + ec + "-days 2 -subj /CN=Q2OtherCA -keyout " + dir +
       "other_ca.key -out " + dir + "other_ca.pem" + quiet);
   leaf("server", "127.0.0.1", "IP:127.0.0.1");
@@ -183,11 +182,21 @@ class JsonParser {
       }
       const char e = Next();
       switch (e) {
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
         case 'u': {
           unsigned cp = Hex4();
           if (cp >= 0xD800 && cp < 0xDC00 && s_.compare(i_, 2, "\\u") == 0) {
@@ -197,7 +206,9 @@ class JsonParser {
           PutUtf8(out, cp);
           break;
         }
-        default: out += e; break;
+        default:
+          out += e;
+          break;
       }
     }
     return out;
@@ -264,8 +275,10 @@ class HttpRecorder {
   HttpRecorder(const std::string& dir, const std::string& cert = "", const std::string& key = "",
                const std::string& body = "ok")
       : log_(dir + "requests.jsonl") {
-    std::vector<std::string> argv = {Python3(), TestsDir() + "/support/http_recorder.py",
-                                     "--port-file", dir + "port", "--log", log_, "--body", body};
+    std::vector<std::string> argv = {Python3(),     TestsDir() + "/support/http_recorder.py",
+                                     "--port-file", dir + "port",
+                                     "--log",       log_,
+                                     "--body",      body};
     if (!cert.empty()) argv.insert(argv.end(), {"--cert", cert, "--key", key});
     child_ = std::make_unique<ChildProcess>(argv, dir + "recorder.out");
     port_ = WaitForPort(dir + "port", *child_);
@@ -291,7 +304,8 @@ class HttpRecorder {
       r.version = j["version"].str();
       r.body = j["body"].str();
       r.tls = j["tls"].boolean();
-      for (const Json& h : j["headers"].arr()) r.headers.emplace_back(h.arr()[0].str(), h.arr()[1].str());
+      for (const Json& h : j["headers"].arr())
+        r.headers.emplace_back(h.arr()[0].str(), h.arr()[1].str());
       out.push_back(r);
     }
     return out;

@@ -247,7 +247,10 @@ TEST_F(HttpsTest, ServerCertificateIsVerified) {
       {"lower-case scheme", &good, "https", {Cert("ca.pem"), ""}, true},
       {"unrelated CACertFile", &good, "HTTPS", {Cert("other_ca.pem"), emptyCAPath}, false},
       // The hashed folder stands for the system store: trusted beside the extra bundle.
-      {"store folder beside CACertFile", &good, "HTTPS", {Cert("other_ca.pem"), Cert("capath")},
+      {"store folder beside CACertFile",
+       &good,
+       "HTTPS",
+       {Cert("other_ca.pem"), Cert("capath")},
        true},
       {"missing CACertFile", &good, "HTTPS", {Cert("absent.pem"), ""}, false},
       {"certificate for another name", &wrongName, "HTTPS", {Cert("ca.pem"), ""}, false},
