@@ -173,9 +173,9 @@ bool BroadcastDatagram(const tVDUSocket& socket, const uint8_t* bytes, size_t le
   const int32_t on = -1;  // all bits set
   const int32_t off = 0;
   ::setsockopt(socket.Fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-  const ssize_t sent = ::sendto(socket.Fd(), bytes, length, 0,
-                                reinterpret_cast<const sockaddr*>(&destination),
-                                sizeof destination);
+  const ssize_t sent =
+      ::sendto(socket.Fd(), bytes, length, 0, reinterpret_cast<const sockaddr*>(&destination),
+               sizeof destination);
   ::setsockopt(socket.Fd(), SOL_SOCKET, SO_BROADCAST, &off, sizeof off);
   return sent >= 0 && static_cast<size_t>(sent) == length;
 }

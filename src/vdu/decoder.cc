@@ -128,8 +128,8 @@ tVDUMessageView ParseVDUMessageBytes(const uint8_t* bytes, size_t length) {
   const size_t areaBytes = length - kVDUCaptionBytes;
   size_t offset = 0;
   for (int32_t n = 0; n < c.LCnt; ++n) {
-    const std::string where = "record " + std::to_string(n) + " at area offset " +
-                              std::to_string(offset);
+    const std::string where =
+        "record " + std::to_string(n) + " at area offset " + std::to_string(offset);
     if (offset >= areaBytes) throw std::runtime_error(where + " lies past the message");
     const uint8_t* r = area + offset;
     tVDURecordView record;

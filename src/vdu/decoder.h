@@ -41,8 +41,8 @@ struct tVDUAssembled {
 
 // Collects the chunks of messages, keyed by display id and message number. Chunks must
 // arrive in order (index 0, 1, ... modulo 256); a gap drops the partial message, and a
-// chunk 0 that does not follow a chunk 255 starts its message afresh. At most kMaxPending partial messages are kept (the
-// oldest is dropped) and a message may grow to kMaxMessageBytes.
+// chunk 0 that does not follow a chunk 255 starts its message afresh. At most kMaxPending
+// partial messages are kept (the oldest is dropped); a message may grow to kMaxMessageBytes.
 class tVDUReassembler final {
  public:
   static constexpr size_t kMaxPending = 16;

@@ -38,7 +38,12 @@ inline constexpr size_t kVDUCaptLenAt = 0, kVDUCommandAt = 2, kVDUUnitNumAt = 3,
                         kVDUSystemTimeAt = 61, kVDUSysDateAt = 65, kVDULCntAt = 69;
 
 // Line classes of the item records, and the class of the extra record.
-enum : uint8_t { kVDUClassModifier = 0, kVDUClassDish = 1, kVDUClassCombo = 3,
-                 kVDUClassComponent = 4, kVDUClassExtra = 7 };
+enum : uint8_t {
+  kVDUClassModifier = 0,
+  kVDUClassDish = 1,
+  kVDUClassCombo = 3,
+  kVDUClassComponent = 4,
+  kVDUClassExtra = 7
+};
 
 }  // namespace q2

@@ -58,9 +58,9 @@ uint8_t* Area(std::vector<uint8_t>& message) { return message.data() + kVDUCapti
 void LogCaption(const std::vector<uint8_t>& message) {
   const uint8_t* m = message.data();
   const auto int32At = [m](size_t at) {
-    return static_cast<int32_t>(static_cast<uint32_t>(m[at]) | static_cast<uint32_t>(m[at + 1]) << 8 |
-                                static_cast<uint32_t>(m[at + 2]) << 16 |
-                                static_cast<uint32_t>(m[at + 3]) << 24);
+    return static_cast<int32_t>(
+        static_cast<uint32_t>(m[at]) | static_cast<uint32_t>(m[at + 1]) << 8 |
+        static_cast<uint32_t>(m[at + 2]) << 16 | static_cast<uint32_t>(m[at + 3]) << 24);
   };
   Debug("vdu: -- caption --");
   Debug("vdu: captlen=" + std::to_string(GetInt16(m + kVDUCaptLenAt)));
@@ -173,8 +173,8 @@ int32_t doTheRestOfVDU(const tZoltMenuItems& items, std::vector<uint8_t>& messag
     } else {
       ++linesLeftOut;
     }
-    offset = doTheRestOfVDU(item.Children, message, dishes, modifiers, offset, running,
-                            linesLeftOut);
+    offset =
+        doTheRestOfVDU(item.Children, message, dishes, modifiers, offset, running, linesLeftOut);
   }
   return offset;
 }
@@ -200,9 +200,9 @@ std::vector<uint8_t> BuildVDUMessage(const tVDUSettings& settings, int32_t vdusq
   }
 
   WriteLog("thrd.vdu:  vdu part 2", kLogDebug, 1);
-  const std::string& waiter =
-      !order.delivery.empty() && !settings.DelivWaiter.empty() ? settings.DelivWaiter
-                                                               : settings.VDUWaiter;
+  const std::string& waiter = !order.delivery.empty() && !settings.DelivWaiter.empty()
+                                  ? settings.DelivWaiter
+                                  : settings.VDUWaiter;
   PutShortText(&message[kVDUWaiterAt], Utf8ToAnsi(waiter), kVDUWaiterMaxBytes);
   PutUint16(&message[kVDUExtraOrderIdAt], static_cast<uint16_t>(fileNumber));
   const double dayFraction = now - std::floor(now);
@@ -230,8 +230,8 @@ void SendToVDU(const tVDUSettings& settings, int32_t orderSeq, int32_t cashGroup
 
   WriteLog("thrd.vdu: doing VDU magic", kLogNote, 0);
   int32_t linesLeftOut = 0;
-  std::vector<uint8_t> message = BuildVDUMessage(settings, vdusq, fileNumber, order, mode,
-                                                 dishes, modifiers, Now(), linesLeftOut);
+  std::vector<uint8_t> message = BuildVDUMessage(settings, vdusq, fileNumber, order, mode, dishes,
+                                                 modifiers, Now(), linesLeftOut);
   if (linesLeftOut > 0) {
     WriteLog("thrd.vdu: the display message is full, " + std::to_string(linesLeftOut) +
                  " lines left out",

@@ -97,8 +97,8 @@ TEST_P(VDUChunking, CutsIntoHeaderedChunksOfOneMessageNumber) {
 INSTANTIATE_TEST_SUITE_P(
     Lengths, VDUChunking,
     ::testing::Values(ChunkCase{9071, {1033, 1033, 1033, 1033, 1033, 1033, 1033, 1033, 888}},
-                      ChunkCase{1024, {1033}}, ChunkCase{1025, {1033, 10}},
-                      ChunkCase{1, {10}}, ChunkCase{0, {}}),
+                      ChunkCase{1024, {1033}}, ChunkCase{1025, {1033, 10}}, ChunkCase{1, {10}},
+                      ChunkCase{0, {}}),
     [](const ::testing::TestParamInfo<ChunkCase>& info) {
       return "Bytes" + std::to_string(info.param.Length);
     });
@@ -212,8 +212,7 @@ TEST(VDUCodebuf, MatchesThePublishedVector) {
   // The check vector given to display builders (docs/vdu-datagrams.md).
   std::vector<uint8_t> bytes = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
   codebuf(bytes.data(), bytes.size(), 1);
-  const std::vector<uint8_t> expected = {0x27, 0xBD, 0x87, 0x7A,
-                                         0x6B, 0xED, 0xF7, 0x41};
+  const std::vector<uint8_t> expected = {0x27, 0xBD, 0x87, 0x7A, 0x6B, 0xED, 0xF7, 0x41};
   EXPECT_EQ(bytes, expected);
   EXPECT_EQ(MakeVDUKey(1),
             (std::array<uint8_t, 8>{0x40, 0x22, 0x7C, 0x7A, 0x61, 0x0A, 0x26, 0x82}));

@@ -26,7 +26,7 @@ TEST(EQNumber, StylesAndDigits) {
       {7, 1, 9, "07"},
       {100, 1, 9, "00"},
       {0, 1, 9, "00"},
-      {-7, 1, 9, "-7"},      // remainder keeps the sign; already two characters
+      {-7, 1, 9, "-7"},  // remainder keeps the sign; already two characters
       {-107, 1, 9, "-7"},
       {-5, 1, 2, "1-5"},
       {-12345, 1, 9, "-45"},
@@ -75,8 +75,8 @@ TEST_F(EQFile, HoldsTheCodePageByteOfTheRussianMark) {
     int32_t Unit;
     const char* Bytes;
   };
-  const Case cases[] = {{1251, 1, "\xC0-05"}, {1252, 1, "\xC0-05"},
-                        {1251, 64, "\xFF-05"}, {1252, 64, "\xFF-05"}};
+  const Case cases[] = {
+      {1251, 1, "\xC0-05"}, {1252, 1, "\xC0-05"}, {1251, 64, "\xFF-05"}, {1252, 64, "\xFF-05"}};
   for (const auto& c : cases) {
     q2test::ScopedCodePage codePage(c.CodePage);
     WriteEQFile(dir_.path(), "1234.xml", 2, MakeEQNumber(305, c.Unit, 1));
@@ -97,7 +97,8 @@ TEST_F(EQFile, WrittenForFprintAndOcreateOnlyAndAlwaysLogged) {
   for (const char* name : {"1.xml", "2.xml", "3.xml", "4.xml"}) {
     EXPECT_NE(log.find(std::string("NOTE    thrd: creating EQ file \"") + name + "\""),
               std::string::npos)
-        << name << " in\n" << log;
+        << name << " in\n"
+        << log;
   }
 }
 

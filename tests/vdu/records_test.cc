@@ -273,7 +273,7 @@ TEST(VDUSQ, CashGroupAboveSequence) {
       {1, 5, 65541},
       {0x12345, 70000, 0x23451170},  // 70000 mod 65536 = 4464
       {0, 65536, 0},
-      {7, -2, -2},   // a negative remainder's sign bits cover the cash group
+      {7, -2, -2},  // a negative remainder's sign bits cover the cash group
       {-1, 1, static_cast<int32_t>(0xFFFF0001u)},
   };
   for (const auto& c : cases) {

@@ -123,8 +123,8 @@ class ScopedCodePage {
 };
 
 // Adds an entry to a reference list (which owns it) and returns it.
-inline q2::tValue* AddValue(q2::tValueList& list, int32_t id, int32_t code,
-                            const std::string& name, const q2::tValue* link = nullptr) {
+inline q2::tValue* AddValue(q2::tValueList& list, int32_t id, int32_t code, const std::string& name,
+                            const q2::tValue* link = nullptr) {
   auto* value = new q2::tValue{id, code, name, link};
   if (!list.Append(value)) {
     delete value;

@@ -112,8 +112,8 @@ TEST(VDUMonitor, DecodesWhatSendVDUMessageSent) {
   settings.VDUUnit = 4;
   settings.VDUWaiter = "Анна";
   int32_t leftOut = 0;
-  std::vector<uint8_t> message = BuildVDUMessage(settings, 65841, 1234, order, 2, dishes,
-                                                 modifiers, 45000.5, leftOut);
+  std::vector<uint8_t> message =
+      BuildVDUMessage(settings, 65841, 1234, order, 2, dishes, modifiers, 45000.5, leftOut);
 
   Monitor monitor({"--port", "0", "--rest-code", "-77", "--count", "1", "--timeout", "10",
                    "--codepage", "1251"});

@@ -36,9 +36,9 @@ struct tOptions {
   int32_t Port = -1;
   std::optional<int32_t> RestCode;
   std::string Bind = "127.0.0.1";
-  int64_t Count = 0;       // 0: no limit
-  double TimeoutSec = 0;   // 0: no limit
-  int32_t CodePage = 0;    // 0: the ANSI code page
+  int64_t Count = 0;      // 0: no limit
+  double TimeoutSec = 0;  // 0: no limit
+  int32_t CodePage = 0;   // 0: the ANSI code page
 };
 
 const char* const kUsage =
@@ -135,8 +135,8 @@ void PrintMessage(const q2::tVDUAssembled& message, int32_t restCode, int32_t co
     std::cout << "caption captlen=" << c.CaptLen << " VCCommand=" << static_cast<int>(c.VCCommand)
               << " UnitNum=" << static_cast<int>(c.UnitNum) << " StartSession=" << c.StartSession
               << " ExtraOrderId=" << c.ExtraOrderId << " waiter=" << Quoted(c.Waiter, codePage)
-              << " SystemTime=" << c.SystemTime << " SysDate=" << c.SysDate
-              << " LCnt=" << c.LCnt << "\n";
+              << " SystemTime=" << c.SystemTime << " SysDate=" << c.SysDate << " LCnt=" << c.LCnt
+              << "\n";
     for (size_t i = 0; i < view.Records.size(); ++i) {
       const q2::tVDURecordView& r = view.Records[i];
       std::cout << "record " << i << " offset=" << r.Offset << " len=" << static_cast<int>(r.Len)
@@ -190,9 +190,8 @@ int main(int argc, char** argv) {
   std::cout << "listening on " << bound << ":" << ntohs(local.sin_port) << std::endl;
 
   using Clock = std::chrono::steady_clock;
-  const auto deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                         std::chrono::duration<double>(options.TimeoutSec));
+  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(options.TimeoutSec));
   q2::tVDUReassembler reassembler;
   int64_t messages = 0;
   std::vector<uint8_t> buffer(65536);
