@@ -158,6 +158,12 @@ void PrintMessage(const q2::tVDUAssembled& message, int32_t restCode, int32_t co
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << kUsage;
+      return 0;
+    }
+  }
   tOptions options;
   std::string error;
   if (!ParseOptions(argc, argv, &options, &error)) {
