@@ -70,8 +70,8 @@ std::string GUIDToString(const tGUID& g) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
                 static_cast<unsigned>(g.D1), static_cast<unsigned>(g.D2),
-                static_cast<unsigned>(g.D3), g.D4[0], g.D4[1], g.D4[2], g.D4[3], g.D4[4],
-                g.D4[5], g.D4[6], g.D4[7]);
+                static_cast<unsigned>(g.D3), g.D4[0], g.D4[1], g.D4[2], g.D4[3], g.D4[4], g.D4[5],
+                g.D4[6], g.D4[7]);
   return buf;
 }
 
@@ -80,8 +80,8 @@ tGUID StringToGUID(const std::string& text) {
   auto fail = [&]() -> tGUID {
     throw std::runtime_error("''" + text + "'' is not a valid GUID value");
   };
-  if (text.size() != 38 || text[0] != '{' || text[37] != '}' || text[9] != '-' ||
-      text[14] != '-' || text[19] != '-' || text[24] != '-') {
+  if (text.size() != 38 || text[0] != '{' || text[37] != '}' || text[9] != '-' || text[14] != '-' ||
+      text[19] != '-' || text[24] != '-') {
     return fail();
   }
   uint8_t bytes[16];
@@ -116,8 +116,8 @@ tMapList::tMapList(const std::string& fileName)
   }
   // A second holder would index the same records and write behind our back.
   if (!fStream.LockExclusive(0)) {
-    throw std::runtime_error("map file " + fileName_ + " is in use by another holder: " +
-                             LastErrorText());
+    throw std::runtime_error("map file " + fileName_ +
+                             " is in use by another holder: " + LastErrorText());
   }
   CompactMapFile();
   LoadIndex();
@@ -143,8 +143,8 @@ tMapValue tMapList::ReadValue(int64_t flagOffset) {
   size_t got = 0;
   if (!fStream.ReadAt(flagOffset + 1, buf, kValueBytes, &got)) Fail("read failed");
   if (got != kValueBytes) {
-    throw std::runtime_error("map file " + fileName_ + ": record at " +
-                             std::to_string(flagOffset) + " is cut short");
+    throw std::runtime_error("map file " + fileName_ + ": record at " + std::to_string(flagOffset) +
+                             " is cut short");
   }
   return DecodeValue(buf);
 }

@@ -15,7 +15,8 @@ enum tCompareResult : uint8_t { crNone = 0, crEqual = 1, crLess = 2, crMore = 3 
 
 // Called with (item, list item); sets the result, which starts as crNone. crLess: the item
 // sorts before the list item; crMore: after it.
-using tMetaCompare = std::function<void(const void* item, const void* listItem, tCompareResult& result)>;
+using tMetaCompare =
+    std::function<void(const void* item, const void* listItem, tCompareResult& result)>;
 using tMetaDestroy = std::function<void(void* item)>;
 
 class TMetaList {

@@ -43,16 +43,14 @@ struct tZoltXML final {
   // nonPersistentComment is the extID of the order's source "120" (empty when the order
   // has none; the worker refuses such orders before this point).
   static std::string& BuildCreateOrder(std::string& stream, const tZoltOrder& order,
-                                       int32_t tableCode, int32_t stationCode,
-                                       int32_t waiterCode);
+                                       int32_t tableCode, int32_t stationCode, int32_t waiterCode);
   static std::string& BuildGetOrder(std::string& stream, const std::string& orderGuid);
   static std::string& BuildSaveOrderDeferred(std::string& stream, const tZoltOrder& order,
                                              int32_t stationCode, const std::string& orderGuid,
                                              int32_t depositReason);
   static std::string& BuildDeliveryUpdateStatus(std::string& stream, const tZoltOrder& order,
                                                 const std::string& orderGuid);
-  static std::string& BuildSaveNotDeferredOrder(std::string& stream,
-                                                const std::string& orderGuid);
+  static std::string& BuildSaveNotDeferredOrder(std::string& stream, const std::string& orderGuid);
   static std::string& BuildPayOrder(std::string& stream, const std::string& orderGuid,
                                     int32_t cashierCode, bool delivery,
                                     int32_t takeAwayReceiptMaket, int32_t deliveryReceiptMaket,

@@ -415,6 +415,8 @@ std::string tXmlDocument::SaveToString() const {
   return out;
 }
 
-void tXmlDocument::SaveToFile(const std::string& path) const { WriteFileBytes(path, SaveToString()); }
+void tXmlDocument::SaveToFile(const std::string& path) const {
+  WriteFileBytes(path, SaveToString());
+}
 
 }  // namespace q2

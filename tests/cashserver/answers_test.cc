@@ -18,8 +18,8 @@ tXmlDocument Doc(const std::string& text) {
 TEST(Answers, OrderData) {
   std::string guid = "old";
   int32_t visit = -1;
-  tZoltXML::ParseOrderData(
-      Doc("<ZoltQueryResult Status=\"Ok\" guid=\"{abc}\" VisitID=\"42\"/>"), guid, visit);
+  tZoltXML::ParseOrderData(Doc("<ZoltQueryResult Status=\"Ok\" guid=\"{abc}\" VisitID=\"42\"/>"),
+                           guid, visit);
   EXPECT_EQ(guid, "{abc}");  // unchanged text
   EXPECT_EQ(visit, 42);
   tZoltXML::ParseOrderData(Doc("<ZoltQueryResult Status=\"Ok\"/>"), guid, visit);
@@ -29,8 +29,7 @@ TEST(Answers, OrderData) {
 
 TEST(Answers, SeqData) {
   int32_t seq = -1;
-  tZoltXML::ParseSeqData(Doc("<ZoltQueryResult><Order seqNumber=\"17\"/></ZoltQueryResult>"),
-                         seq);
+  tZoltXML::ParseSeqData(Doc("<ZoltQueryResult><Order seqNumber=\"17\"/></ZoltQueryResult>"), seq);
   EXPECT_EQ(seq, 17);
   tZoltXML::ParseSeqData(Doc("<ZoltQueryResult><Order/></ZoltQueryResult>"), seq);
   EXPECT_EQ(seq, 0);
@@ -114,8 +113,7 @@ TEST(Answers, ErrorDefaultsAndNeverFails) {
     int32_t number;
     const char* text;
   } cases[] = {
-      {"<ZoltQueryResult Status=\"Error\" ZoltErrorN=\"2107\" ErrorText=\"busy\"/>", 2107,
-       "busy"},
+      {"<ZoltQueryResult Status=\"Error\" ZoltErrorN=\"2107\" ErrorText=\"busy\"/>", 2107, "busy"},
       {"<ZoltQueryResult Status=\"Error\" ErrorText=\"no number\"/>", -1, "no number"},
       {"<ZoltQueryResult ZoltErrorN=\"x\" ErrorText=\"bad\"/>", -1, "bad"},
       {"<Other ZoltErrorN=\"5\" ErrorText=\"t\"/>", -1, ""},

@@ -51,7 +51,8 @@ class MapList : public testing::Test {
     for (int i = 0; i < 2; ++i) r[13 + i] = static_cast<char>(g.D2 >> (8 * i));
     for (int i = 0; i < 2; ++i) r[15 + i] = static_cast<char>(g.D3 >> (8 * i));
     std::memcpy(&r[17], g.D4, 8);
-    for (int i = 0; i < 4; ++i) r[25 + i] = static_cast<char>(static_cast<uint32_t>(orderId) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      r[25 + i] = static_cast<char>(static_cast<uint32_t>(orderId) >> (8 * i));
     return r;
   }
 
@@ -132,14 +133,14 @@ TEST_F(MapList, AppendOfAKnownIdRewritesItsRecord) {
 
 TEST_F(MapList, CompactionKeepsLiveRecordsYoungerThanEightDaysInFileOrder) {
   WriteFileBytes(path_, Record(0, kNow - (7 + 23.0 / 24), 1) +  // kept
-                            Record(0, kNow - 8, 2) +             // dropped
-                            Record(1, kNow, 3) +                 // deleted
-                            Record(7, kNow, 4) +                 // any flag but 1 is live
-                            Record(0, kNow + 8.5, 5) +           // 8 days ahead: dropped
-                            Record(0, kNow + 7.5, 6));           // kept
+                            Record(0, kNow - 8, 2) +            // dropped
+                            Record(1, kNow, 3) +                // deleted
+                            Record(7, kNow, 4) +                // any flag but 1 is live
+                            Record(0, kNow + 8.5, 5) +          // 8 days ahead: dropped
+                            Record(0, kNow + 7.5, 6));          // kept
   tMapList map(path_);
-  EXPECT_EQ(Bytes(), Record(0, kNow - (7 + 23.0 / 24), 1) + Record(7, kNow, 4) +
-                         Record(0, kNow + 7.5, 6));
+  EXPECT_EQ(Bytes(),
+            Record(0, kNow - (7 + 23.0 / 24), 1) + Record(7, kNow, 4) + Record(0, kNow + 7.5, 6));
   EXPECT_EQ(IndexIds(map), (std::vector<int32_t>{1, 4, 6}));
 }
 
@@ -244,13 +245,11 @@ TEST(GUIDText, RoundTripAndMalformedForms) {
   EXPECT_EQ(g.D4[7], 0xF9);
   EXPECT_EQ(GUIDToString(g), "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
   EXPECT_EQ(GUIDToString(tGUID()), "{00000000-0000-0000-0000-000000000000}");
-  for (const char* bad : {"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F}",
-                          "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9} ",
-                          "(0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9)",
-                          "{0A1B2C3D-4E5F-6071-8293_A4B5C6D7E8F9}",
-                          "{0A1B2C3D-4E5F-6071-82G3-A4B5C6D7E8F9}",
-                          "{0A1B2C3D4-E5F-6071-8293-A4B5C6D7E8F9}",
-                          "{-A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}"}) {
+  for (const char* bad :
+       {"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F}", "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9} ",
+        "(0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9)", "{0A1B2C3D-4E5F-6071-8293_A4B5C6D7E8F9}",
+        "{0A1B2C3D-4E5F-6071-82G3-A4B5C6D7E8F9}", "{0A1B2C3D4-E5F-6071-8293-A4B5C6D7E8F9}",
+        "{-A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}"}) {
     EXPECT_THROW(StringToGUID(bad), std::runtime_error) << bad;
   }
 }

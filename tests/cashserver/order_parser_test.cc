@@ -159,8 +159,7 @@ TEST(ParseVDUOrder, FailuresAndWhatWasFilledBeforeThem) {
 
 TEST(ParseVDUOrder, ReplacesArraysButAppendsMenu) {
   tXmlDocument doc;
-  doc.LoadFromString(
-      "<Order><ExtSource source=\"a\"/><Session><Dish id=\"2\"/></Session></Order>");
+  doc.LoadFromString("<Order><ExtSource source=\"a\"/><Session><Dish id=\"2\"/></Session></Order>");
   tZoltOrder o;
   o.payments.resize(3);
   o.delivery.resize(1);

@@ -148,10 +148,12 @@ TEST(Requests, EveryBuilder) {
        "ZoltQuery(ZoltCMD[CMD=SaveOrder,deferred=0](Order[guid=" + kGuid + "]))"},
       {StreamShape(tZoltXML::BuildPayOrder(s, kGuid, 17, false, -1, 8, 2)),
        "ZoltQuery(ZoltCMD[CMD=PayOrder](Cashier[code=17],Station[code=2],"
-       "ReceiptMaket[id=-1],Order[guid=" + kGuid + "]))"},
+       "ReceiptMaket[id=-1],Order[guid=" +
+           kGuid + "]))"},
       {StreamShape(tZoltXML::BuildPayOrder(s, kGuid, 17, true, -1, 8, 2)),
        "ZoltQuery(ZoltCMD[CMD=PayOrder](Cashier[code=17],Station[code=2],"
-       "ReceiptMaket[id=8],Order[guid=" + kGuid + "]))"},
+       "ReceiptMaket[id=8],Order[guid=" +
+           kGuid + "]))"},
       {StreamShape(tZoltXML::BuildSaveOrderVoids(s, voids, kGuid, 4)),
        "ZoltQuery(ZoltCMD[CMD=SaveOrder](Order[guid=" + kGuid +
            "],Session(Dish[uni=5001](Void[code=4,quantity=1500]),"
@@ -192,9 +194,18 @@ TEST(Requests, MoneyIsRoundedHalfToEvenInHundredths) {
     int64_t amount;  // ten-thousandths
     const char* written;
   } cases[] = {
-      {50, "0"},         {150, "2"},       {250, "2"},    {1234500, "12345"},
-      {49, "0"},         {51, "1"},        {-50, "0"},    {-150, "-2"},
-      {-151, "-2"},      {0, "0"},         {99, "1"},     {-4999949, "-49999"},
+      {50, "0"},
+      {150, "2"},
+      {250, "2"},
+      {1234500, "12345"},
+      {49, "0"},
+      {51, "1"},
+      {-50, "0"},
+      {-150, "-2"},
+      {-151, "-2"},
+      {0, "0"},
+      {99, "1"},
+      {-4999949, "-49999"},
       {922337203685477550, "9223372036854776"},
   };
   for (const auto& c : cases) {
@@ -205,8 +216,7 @@ TEST(Requests, MoneyIsRoundedHalfToEvenInHundredths) {
     std::string s;
     EXPECT_EQ(StreamShape(tZoltXML::BuildSaveOrderDeferred(s, o, 0, kGuid, 0)),
               "ZoltQuery(ZoltCMD[CMD=SaveOrder,deferred=1](Order[guid=" + kGuid +
-                  "](Station[code=0]),Session(Prepay[id=0,amount=" + c.written +
-                  ",Reason=0])))")
+                  "](Station[code=0]),Session(Prepay[id=0,amount=" + c.written + ",Reason=0])))")
         << c.amount;
   }
 }

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -107,6 +107,20 @@ TEST(XmlLoad, ExternalEntitiesReadNothing) {
   }
   unlink(content.c_str());
   unlink(markup.c_str());
+}
+
+// Nested internal entities that would expand to gigabytes fail fast instead.
+TEST(XmlLoad, EntityExpansionBombFails) {
+  std::string d = "<!DOCTYPE Order [<!ENTITY a0 \"xxxxxxxxxx\">";
+  for (int i = 1; i < 12; ++i) {
+    d += "<!ENTITY a" + std::to_string(i) + " \"";
+    for (int k = 0; k < 10; ++k) d += "&a" + std::to_string(i - 1) + ";";
+    d += "\">";
+  }
+  d += "]><Order><Session>&a11;</Session></Order>";
+  tXmlDocument doc;
+  EXPECT_THROW(doc.LoadFromString(d), std::runtime_error);
+  EXPECT_TRUE(doc.IsEmpty());
 }
 
 TEST(XmlLoad, LoadFromFileReadsTheFileAndFailsOnAMissingOne) {
