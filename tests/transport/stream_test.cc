@@ -211,9 +211,7 @@ TEST_F(CacheStreamTest, UnreadableFileRaisesCsError) {
 
 TEST(TempFileCacheStreamTest, FileHasNoNameAndIsGoneAfterDestroy) {
   tTempDir dir;
-  const char* oldTmp = getenv("TMPDIR");
-  const std::string savedTmp = oldTmp ? oldTmp : "";
-  setenv("TMPDIR", dir.Path().c_str(), 1);
+  test::tEnvOverride tmpdir("TMPDIR", dir.Path());
   const std::string folder = dir.Path() + "/zoltstreams";
   EXPECT_EQ(tTempFileCacheStream::Folder(), folder + "/");
   std::string proc;
@@ -236,11 +234,6 @@ TEST(TempFileCacheStreamTest, FileHasNoNameAndIsGoneAfterDestroy) {
   std::error_code ec;
   const std::string target = std::filesystem::read_symlink(proc, ec).string();
   EXPECT_EQ(target.find("zoltstreams"), std::string::npos) << target;  // handle closed
-  if (oldTmp) {
-    setenv("TMPDIR", savedTmp.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
-  }
 }
 
 TEST(TempFileNameTest, MakesAUniqueEmptyFileInTheSubfolder) {

@@ -31,6 +31,32 @@ class tTempDir final {
   std::string path_;
 };
 
+// Sets an environment variable for the lifetime of the object.
+class tEnvOverride final {
+ public:
+  tEnvOverride(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = getenv(name)) {
+      had_ = true;
+      old_ = old;
+    }
+    setenv(name, value.c_str(), 1);
+  }
+  ~tEnvOverride() {
+    if (had_) {
+      setenv(name_, old_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  tEnvOverride(const tEnvOverride&) = delete;
+  tEnvOverride& operator=(const tEnvOverride&) = delete;
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string old_;
+};
+
 inline std::string Hex(const std::string& bytes) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string out;
