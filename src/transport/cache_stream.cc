@@ -108,8 +108,8 @@ void TCacheStream::commit() {
 
 size_t TCacheStream::Read(void* buffer, size_t count) {
   if (position_ >= size_) return 0;
-  const int64_t wanted = std::min(static_cast<int64_t>(std::min<size_t>(count, INT64_MAX)),
-                                  size_ - position_);
+  const int64_t wanted =
+      std::min(static_cast<int64_t>(std::min<size_t>(count, INT64_MAX)), size_ - position_);
   uint8_t* out = static_cast<uint8_t*>(buffer);
   int64_t done = 0;
   while (done < wanted) {

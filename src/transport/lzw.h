@@ -16,8 +16,8 @@
 namespace q2 {
 
 inline constexpr int kLzOk = 0;
-inline constexpr int kLzShortWrite = 1;   // the destination accepted fewer bytes than offered
-inline constexpr int kLzBadSource = 2;    // the source ended early or held an invalid code
+inline constexpr int kLzShortWrite = 1;  // the destination accepted fewer bytes than offered
+inline constexpr int kLzBadSource = 2;   // the source ended early or held an invalid code
 
 // Compresses `source` from its position to its end onto `destination` at its position.
 // An empty source writes nothing at all. Returns kLzOk or kLzShortWrite.

@@ -82,9 +82,9 @@ tDecodeStream::tDecodeStream(std::unique_ptr<ITransportStream> coded, const std:
   std::copy_n(reinterpret_cast<const uint8_t*>(key.data()), length, tmp_ + 1);
   // Short keys: zeros from the last key byte itself up to tmp_[3]; no folding.
   if (length <= 3) std::fill(tmp_ + length, tmp_ + 4, 0);
-  randSeed_ = (tmp_[0] | (uint32_t{tmp_[1]} << 8) | (uint32_t{tmp_[2]} << 16) |
-               (uint32_t{tmp_[3]} << 24)) +
-              size;
+  randSeed_ =
+      (tmp_[0] | (uint32_t{tmp_[1]} << 8) | (uint32_t{tmp_[2]} << 16) | (uint32_t{tmp_[3]} << 24)) +
+      size;
 }
 
 size_t tDecodeStream::Read(void* buffer, size_t count) {

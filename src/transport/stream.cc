@@ -67,8 +67,8 @@ TToolMemoryStream::~TToolMemoryStream() { std::free(memory_); }
 
 size_t TToolMemoryStream::Read(void* buffer, size_t count) {
   if (position_ < 0 || position_ >= size_ || count == 0) return 0;
-  const size_t n = static_cast<size_t>(std::min<int64_t>(size_ - position_,
-                                                         static_cast<int64_t>(count)));
+  const size_t n =
+      static_cast<size_t>(std::min<int64_t>(size_ - position_, static_cast<int64_t>(count)));
   std::memcpy(buffer, memory_ + position_, n);
   position_ += static_cast<int64_t>(n);
   return n;
@@ -76,7 +76,8 @@ size_t TToolMemoryStream::Read(void* buffer, size_t count) {
 
 size_t TToolMemoryStream::Write(const void* buffer, size_t count) {
   if (position_ < 0 || count == 0) return 0;
-  if (count > static_cast<uint64_t>(INT64_MAX - position_)) throw EStreamError("Stream write error");
+  if (count > static_cast<uint64_t>(INT64_MAX - position_))
+    throw EStreamError("Stream write error");
   const int64_t end = position_ + static_cast<int64_t>(count);
   if (end > size_) {
     if (end > capacity_) SetCapacity(end);
@@ -157,12 +158,14 @@ void TToolMemoryStream::SetCapacity(int64_t requested) {
 int64_t tHeapMemStream::HeapCapacity(int64_t current, int64_t requested) {
   if (requested <= current) return requested <= 0 ? 0 : current;
   // Smallest 16,384·k − 4 at least `requested`.
-  int64_t n = (requested + kHeapStepSlackBytes + kHeapStepBytes - 1) / kHeapStepBytes *
-                  kHeapStepBytes - kHeapStepSlackBytes;
+  int64_t n =
+      (requested + kHeapStepSlackBytes + kHeapStepBytes - 1) / kHeapStepBytes * kHeapStepBytes -
+      kHeapStepSlackBytes;
   if (current > 0) {
     // Largest 16,384·k − 4 not above current + current div 4.
-    const int64_t quarter = (current + current / 4 + kHeapStepSlackBytes) / kHeapStepBytes *
-                                kHeapStepBytes - kHeapStepSlackBytes;
+    const int64_t quarter =
+        (current + current / 4 + kHeapStepSlackBytes) / kHeapStepBytes * kHeapStepBytes -
+        kHeapStepSlackBytes;
     n = std::max(n, quarter);
   }
   return n;
@@ -198,14 +201,13 @@ void tHeapMemStream::Reallocate(int64_t newCapacity) {
                     static_cast<long long>(f.heapAllocated),
                     static_cast<long long>(f.heapAddrSpace));
     } else {
-      std::snprintf(text, sizeof text,
-                    " memory alloc (%lld) Error=\"%s\", AvailVirtual=%lld, "
-                    "VirtualOccupied=%lld, Heap Allocated=%lld, Heap AddrSpace=%lld",
-                    static_cast<long long>(newCapacity), std::strerror(err),
-                    static_cast<long long>(f.availVirtual),
-                    static_cast<long long>(f.virtualOccupied),
-                    static_cast<long long>(f.heapAllocated),
-                    static_cast<long long>(f.heapAddrSpace));
+      std::snprintf(
+          text, sizeof text,
+          " memory alloc (%lld) Error=\"%s\", AvailVirtual=%lld, "
+          "VirtualOccupied=%lld, Heap Allocated=%lld, Heap AddrSpace=%lld",
+          static_cast<long long>(newCapacity), std::strerror(err),
+          static_cast<long long>(f.availVirtual), static_cast<long long>(f.virtualOccupied),
+          static_cast<long long>(f.heapAllocated), static_cast<long long>(f.heapAddrSpace));
     }
     throw EReallocException(ClassName() + text);
   }

@@ -200,9 +200,9 @@ void ReleaseConnection(const std::string& address, tConnection& conn) {
     if (!gConnectionPool) gConnectionPool = std::make_unique<tConnects>();
     const int index = gConnectionPool->Find(address);
     if (index >= 0) displaced = gConnectionPool->CloseConnect(index);
-    gConnectionPool->AddConnect(address, std::make_unique<tConnectInfo>(
-                                             std::move(conn.socket),
-                                             static_cast<int32_t>(conn.flags), conn.seedBase));
+    gConnectionPool->AddConnect(
+        address, std::make_unique<tConnectInfo>(std::move(conn.socket),
+                                                static_cast<int32_t>(conn.flags), conn.seedBase));
   }
   GracefulClose(displaced, gIoTimeoutMs.load());
 }
@@ -211,9 +211,9 @@ void ReleaseConnection(const std::string& address, tConnection& conn) {
 bool ReceiveExact(int fd, void* buffer, size_t count, std::string& errorText) {
   if (RecvExact(fd, buffer, count, gIoTimeoutMs.load())) return true;
   const int code = LastSocketError();
-  errorText = "Disconnected receiving reply: " +
-              (code == 0 ? std::string("connection closed by the server")
-                         : SocketErrorMessage(code));
+  errorText =
+      "Disconnected receiving reply: " +
+      (code == 0 ? std::string("connection closed by the server") : SocketErrorMessage(code));
   return false;
 }
 

@@ -22,8 +22,8 @@ inline constexpr uint32_t kXmlFlagSymmetric = 0x80;
 // Flags a first-generation server implies.
 inline constexpr uint32_t kXmlFirstGenerationFlags = 0xC0;
 
-inline constexpr uint32_t kXmlHandshakeExtended = 0x3F85B8D2;  // D2 B8 85 3F
-inline constexpr uint32_t kXmlHandshakePlain = 0x3F85A8D2;     // D2 A8 85 3F
+inline constexpr uint32_t kXmlHandshakeExtended = 0x3F85B8D2;     // D2 B8 85 3F
+inline constexpr uint32_t kXmlHandshakePlain = 0x3F85A8D2;        // D2 A8 85 3F
 inline constexpr uint32_t kXmlReplyFirstGeneration = 0x437003AC;  // AC 03 70 43
 inline constexpr uint32_t kXmlReplyExtended = 0x437203AC;         // AC 03 72 43
 

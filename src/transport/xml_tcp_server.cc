@@ -65,8 +65,7 @@ void tXmlTcpServerConnection::SetRoutines(tScrambleProc requestDescramble,
   responseScramble_ = responseScramble;
 }
 
-bool tXmlTcpServerConnection::ReadHandshake(bool* extended, uint32_t* offeredFlags,
-                                            int timeoutMs) {
+bool tXmlTcpServerConnection::ReadHandshake(bool* extended, uint32_t* offeredFlags, int timeoutMs) {
   uint8_t word[4];
   if (WaitReadable(socket_.Fd(), timeoutMs) <= 0 ||
       !RecvExact(socket_.Fd(), word, 4, ioTimeoutMs_)) {
@@ -108,8 +107,8 @@ bool tXmlTcpServerConnection::SendRaw(const void* data, size_t count) {
   return SendAll(socket_.Fd(), data, count, ioTimeoutMs_);
 }
 
-bool tXmlTcpServerConnection::ReadRequest(tXmlTcpRequest* request, bool* closed,
-                                          std::string* error, int timeoutMs) {
+bool tXmlTcpServerConnection::ReadRequest(tXmlTcpRequest* request, bool* closed, std::string* error,
+                                          int timeoutMs) {
   *closed = false;
   error->clear();
   uint8_t word[4];

@@ -39,7 +39,7 @@ struct tXmlTcpRequest {
   std::string clientTag;          // extended exchange only
   bool hasRequestNumber = false;  // the 0x01 byte was present
   int32_t requestNumber = 0;
-  std::string payload;            // descrambled and decompressed request bytes
+  std::string payload;  // descrambled and decompressed request bytes
 };
 
 class tXmlTcpServerConnection final {

@@ -1,10 +1,11 @@
 // LZW format vectors, round trips across widths and clears, and damaged input.
+#include "transport/lzw.h"
+
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "transport/lzw.h"
 #include "transport/stream.h"
 #include "transport/test_util.h"
 
@@ -107,7 +108,8 @@ TEST(LzwTest, RoundTripsAcrossWidthsAndClears) {
       {"random", test::RandomBytes(300000, 21)},
       {"text", test::RepetitiveText(400000)},
       {"one byte repeated", std::string(200000, 'z')},
-      {"all byte values", [] {
+      {"all byte values",
+       [] {
          std::string s;
          for (int r = 0; r < 50; ++r)
            for (int b = 0; b < 256; ++b) s += static_cast<char>((b * 7 + r) & 0xFF);
@@ -164,8 +166,9 @@ TEST(LzwTest, DamagedCodesGiveStatus2) {
     std::string written;
   };
   const tCase cases[] = {
-      {"widen at 12 bits", {{'a', 9}, {257, 9}, {257, 10}, {257, 11}, {257, 12}, {'b', 12},
-                            {256, 12}}, "a"},
+      {"widen at 12 bits",
+       {{'a', 9}, {257, 9}, {257, 10}, {257, 11}, {257, 12}, {'b', 12}, {256, 12}},
+       "a"},
       {"code above the next free one", {{'a', 9}, {'b', 9}, {300, 9}, {256, 9}}, "ab"},
       {"first code not a literal", {{259, 9}, {256, 9}}, ""},
       {"end code first", {{256, 9}}, ""},

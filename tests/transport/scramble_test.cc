@@ -1,10 +1,11 @@
 // The generator, the block routines and the decoding reader. Fixed vectors come from a
 // separate model of the routines.
+#include "transport/scramble.h"
+
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "transport/scramble.h"
 #include "transport/stream.h"
 #include "transport/test_util.h"
 
@@ -43,8 +44,8 @@ TEST(ScrambleBlockTest, KnownBlocks) {
 }
 
 TEST(ScrambleBlockTest, RoundTripsForEveryLength) {
-  const std::string keys[] = {"k", "ab", "abc", "abcd", "a longer key text 123",
-                              std::string(300, 'q')};
+  const std::string keys[] = {
+      "k", "ab", "abc", "abcd", "a longer key text 123", std::string(300, 'q')};
   const uint32_t seedBases[] = {0, 1, 0xDEADBEEF};
   const std::string source = test::RandomBytes(300, 7);
   for (const std::string& key : keys) {

@@ -1,4 +1,6 @@
 // Memory streams, the heap stream's capacity policy and the one-block file cache.
+#include "transport/stream.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +13,6 @@
 #include "gtest/gtest.h"
 #include "platform/files.h"
 #include "transport/cache_stream.h"
-#include "transport/stream.h"
 #include "transport/test_util.h"
 
 // Huge requests must come back as a null pointer (as from the system allocator), not as
@@ -28,11 +29,11 @@ TEST(HeapMemStreamTest, CapacityPolicy) {
     int64_t current, requested, expected;
   };
   const tCase cases[] = {
-      {0, 1, 16380},           // first step
-      {0, 16380, 16380},       // exactly one step
-      {16380, 16381, 32764},   // next step; a quarter of 16,380 is below a step
-      {32764, 100, 32764},     // shrinking keeps the memory
-      {32764, 0, 0},           // releasing
+      {0, 1, 16380},             // first step
+      {0, 16380, 16380},         // exactly one step
+      {16380, 16381, 32764},     // next step; a quarter of 16,380 is below a step
+      {32764, 100, 32764},       // shrinking keeps the memory
+      {32764, 0, 0},             // releasing
       {163836, 163837, 196604},  // a quarter (40,959) is more than a step: 12 steps
       {0, 65536, 81916},
   };
@@ -66,8 +67,10 @@ TEST(HeapMemStreamTest, FailedGrowthNamesTheSizes) {
     FAIL() << "no failure";
   } catch (const EReallocException& e) {
     const std::string text = e.what();
-    EXPECT_EQ(text.rfind("tHeapMemStream memory alloc (" + std::to_string(
-                             tHeapMemStream::HeapCapacity(0, kHuge)) + ") Error=\"", 0), 0u)
+    EXPECT_EQ(text.rfind("tHeapMemStream memory alloc (" +
+                             std::to_string(tHeapMemStream::HeapCapacity(0, kHuge)) + ") Error=\"",
+                         0),
+              0u)
         << text;
     EXPECT_NE(text.find("\", AvailVirtual="), std::string::npos) << text;
     EXPECT_NE(text.find(", Heap AddrSpace="), std::string::npos) << text;
@@ -100,7 +103,13 @@ TEST(MemoryStreamTest, SeekPastEndThenWriteFillsTheGapWithZeros) {
 
 TEST(MemoryStreamTest, ReadString) {
   TToolMemoryStream s;
-  s.Write("\x03" "abc" "\x00" "\x05" "xy", 8);
+  s.Write(
+      "\x03"
+      "abc"
+      "\x00"
+      "\x05"
+      "xy",
+      8);
   s.Seek(0, tSeekOrigin::soBeginning);
   EXPECT_EQ(s.ReadString(), "abc");
   EXPECT_EQ(s.ReadString(), "");  // a zero length byte
@@ -126,9 +135,7 @@ class CacheStreamTest : public ::testing::Test {
     ASSERT_GE(fd_, 0);
   }
   void TearDown() override { close(fd_); }
-  std::string FileBytes() const {
-    return ReadFileBytes(dir_.File("cache.bin"));
-  }
+  std::string FileBytes() const { return ReadFileBytes(dir_.File("cache.bin")); }
 
   tTempDir dir_;
   int fd_ = -1;
@@ -218,7 +225,7 @@ TEST(TempFileCacheStreamTest, FileHasNoNameAndIsGoneAfterDestroy) {
   {
     tTempFileCacheStream s("tmp");
     EXPECT_TRUE(DirectoryExists(folder));
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(fstat(s.Handle(), &st), 0);
     EXPECT_EQ(st.st_nlink, 0u);  // no name: a crash cannot leave it behind
     proc = "/proc/self/fd/" + std::to_string(s.Handle());

@@ -1,4 +1,6 @@
 // The XML-over-TCP client against an in-test server on 127.0.0.1.
+#include "transport/tcp_client.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -7,7 +9,6 @@
 #include "gtest/gtest.h"
 #include "transport/lzw.h"
 #include "transport/stream.h"
-#include "transport/tcp_client.h"
 #include "transport/test_util.h"
 #include "transport/xml_test_server.h"
 
@@ -45,8 +46,8 @@ class TcpClientTest : public ::testing::Test {
     tHeapMemStream output;
     tResult r{};
     r.requestNumber = requestNumber;
-    r.ok = CallXmlTcp(address, tag, request.data(), request.size(), r.requestNumber, output,
-                      r.error);
+    r.ok =
+        CallXmlTcp(address, tag, request.data(), request.size(), r.requestNumber, output, r.error);
     r.response = output.Bytes();
     return r;
   }
@@ -341,8 +342,8 @@ TEST_F(TcpClientTest, PlainExchangeWithAKeyDescramblesTheWholeResponse) {
     tTestXmlServer server(b);
     SetCallKey("plainkey");
     for (size_t size : {size_t{10}, size_t{70000}, size_t{1100000}}) {
-      const tResult r = Exchange(0x00, server.Address(), std::to_string(size), ScrambleBlock,
-                                 DescrambleBlock);
+      const tResult r =
+          Exchange(0x00, server.Address(), std::to_string(size), ScrambleBlock, DescrambleBlock);
       ASSERT_TRUE(r.ok) << serverFlags << " " << size << ": " << r.error;
       EXPECT_TRUE(r.response == test::RandomBytes(size, 33)) << serverFlags << " " << size;
     }

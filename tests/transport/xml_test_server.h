@@ -90,8 +90,7 @@ class tTestXmlServer final {
       ++connections_;
       std::lock_guard<std::mutex> lock(mutex_);
       openFds_.push_back(client.Fd());
-      connectionThreads_.emplace_back(
-          [this, fd = client.Release()] { Serve(tSocket(fd)); });
+      connectionThreads_.emplace_back([this, fd = client.Release()] { Serve(tSocket(fd)); });
     }
   }
 
@@ -168,9 +167,8 @@ class tTestXmlServer final {
       if (behaviour_.reply) {
         if (!behaviour_.reply(conn, request)) return;
       } else {
-        const std::string response = behaviour_.respond
-                                         ? behaviour_.respond(request)
-                                         : "<r>" + request.payload + "</r>";
+        const std::string response =
+            behaviour_.respond ? behaviour_.respond(request) : "<r>" + request.payload + "</r>";
         if (!conn.WriteResponse(response, request.requestNumber + 1)) return;
       }
       if (conn.Extended()) {
