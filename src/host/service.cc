@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "core/log.h"
+#include "platform/service_manager.h"
 
 namespace q2 {
 
@@ -66,9 +67,15 @@ int RunService(tWorkerFactory factory) {
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  // The manager that runs us (systemd, the built-in one, or none) follows these reports.
+  ReportServiceState(kServiceStartPending);
   TQuillon2Service service(factory);
   service.ServiceCreate();
-  if (!service.ServiceStart()) return 1;
+  if (!service.ServiceStart()) {
+    ReportServiceState(kServiceStopped);
+    return 1;
+  }
+  ReportServiceState(kServiceRunning);
   bool failed = false;
   for (;;) {
     timespec pollEvery{0, 200 * 1000 * 1000};
@@ -78,7 +85,9 @@ int RunService(tWorkerFactory factory) {
       break;
     }
   }
+  ReportServiceState(kServiceStopPending);
   service.ServiceStop();
+  ReportServiceState(kServiceStopped);
   return failed ? 2 : 0;
 }
 

@@ -1,5 +1,6 @@
 // The service: its only work is to run the order worker between its start and its stop.
-// `quillon2 /svc` hosts it in the foreground; SIGTERM or SIGINT stops it.
+// `quillon2 /svc` hosts it in the foreground (the service manager starts it so); SIGTERM or
+// SIGINT stops it.
 #pragma once
 
 #include <memory>
@@ -40,7 +41,8 @@ class TQuillon2Service final {
   std::unique_ptr<TVDUThread> VDUThread_;
 };
 
-// Runs the service in the foreground until SIGTERM or SIGINT, or until the worker fails.
+// Runs the service in the foreground until SIGTERM or SIGINT, or until the worker fails,
+// reporting start pending, running, stop pending and stopped to the service manager.
 // Returns the process exit status: 0 after a normal stop, 1 when the start failed, 2 when
 // the worker ended because of a failure (so that a supervisor restarts it).
 int RunService(tWorkerFactory factory);
