@@ -86,7 +86,11 @@ std::string SystemCAPath() {
 }
 
 // One POST; throws std::runtime_error on every failure. Returns the reply's status line.
-std::string Post(const std::string& url, const std::string& body, const tHttpOptions& options) {
+// `answeredCode` gets the reply's status as soon as one came (0 until then), also when the
+// exchange fails afterwards: a failure after an answer below 400 still means the endpoint
+// has the post.
+std::string Post(const std::string& url, const std::string& body, const tHttpOptions& options,
+                 long* answeredCode) {
   const bool dump = LogLevel() >= 2;
   const std::string folder = LogFolder();
 
@@ -142,7 +146,9 @@ std::string Post(const std::string& url, const std::string& body, const tHttpOpt
     easy.Set(CURLOPT_VERBOSE, 1L);
   }
 
-  easy.Check(easy.Perform());
+  const CURLcode result = easy.Perform();
+  *answeredCode = easy.ResponseCode();
+  easy.Check(result);
 
   if (dump) {
     const std::string path = folder + kResponseBodyFile;
@@ -156,7 +162,7 @@ std::string Post(const std::string& url, const std::string& body, const tHttpOpt
 
   const std::string statusLine =
       exchange.replyHeaders.empty() ? std::string() : exchange.replyHeaders.front();
-  const long code = easy.ResponseCode();
+  const long code = *answeredCode;
   if (code >= 400) {
     throw std::runtime_error(statusLine.empty() ? "HTTP status " + std::to_string(code)
                                                 : statusLine);
@@ -166,33 +172,69 @@ std::string Post(const std::string& url, const std::string& body, const tHttpOpt
 
 }  // namespace
 
-void HttpSend(const std::string& body, const tConSettings& endpoint, const tHttpOptions& options) {
-  if (endpoint.Host.empty()) return;
+bool HttpSendURL(const std::string& body, const std::string& url, const tHttpOptions& options,
+                 std::string* outcome) {
+  long code = 0;
+  std::string text;
+  bool delivered = false;
   try {
-    const std::string url = ComposeURL(endpoint, false, false);
     WriteLog("thrd.sndn: sending HTTP notification: " + url + " (" + body + ")", kLogNote, 0);
-    const std::string statusLine = Post(url, body, options);
-    WriteLog("thrd.sndn: Sent (" + statusLine + ")", kLogNote, 0);
+    text = Post(url, body, options, &code);
+    delivered = true;
+    WriteLog("thrd.sndn: Sent (" + text + ")", kLogNote, 0);
   } catch (const std::exception& e) {
+    text = e.what();
+    delivered = delivered || (code > 0 && code < 400);
     try {
       WriteLog(std::string("thrd.sndn: send failed. ") + e.what(), kLogNote, 0);
     } catch (...) {
       // The log itself is unwritable; a notification must still never fail its caller.
     }
   } catch (...) {
+    text = "unknown error";
+    delivered = delivered || (code > 0 && code < 400);
     try {
       WriteLog("thrd.sndn: send failed. unknown error", kLogNote, 0);
     } catch (...) {
     }
   }
+  if (outcome != nullptr) *outcome = text;
+  return delivered;
+}
+
+bool HttpSendChecked(const std::string& body, const tConSettings& endpoint,
+                     const tHttpOptions& options, std::string* outcome) {
+  if (outcome != nullptr) outcome->clear();
+  if (endpoint.Host.empty()) return false;
+  std::string url;
+  try {
+    url = ComposeURL(endpoint, false, false);
+  } catch (const std::exception& e) {  // only an exhausted heap gets here
+    if (outcome != nullptr) *outcome = e.what();
+    try {
+      WriteLog(std::string("thrd.sndn: send failed. ") + e.what(), kLogNote, 0);
+    } catch (...) {
+    }
+    return false;
+  }
+  return HttpSendURL(body, url, options, outcome);
+}
+
+void HttpSend(const std::string& body, const tConSettings& endpoint, const tHttpOptions& options) {
+  HttpSendChecked(body, endpoint, options, nullptr);
+}
+
+std::string StatusBody(const std::string& eq, const std::string& orderId,
+                       const std::string& status) {
+  std::string body;
+  if (!eq.empty()) body = "eq=" + eq + "&";
+  body += "order_id=" + orderId + "&status=" + status;
+  return body;
 }
 
 void SendStatus(const std::string& eq, const std::string& orderId, const tConSettings& endpoint,
                 const std::string& status, const tHttpOptions& options) {
-  std::string body;
-  if (!eq.empty()) body = "eq=" + eq + "&";
-  body += "order_id=" + orderId + "&status=" + status;
-  HttpSend(body, endpoint, options);
+  HttpSend(StatusBody(eq, orderId, status), endpoint, options);
 }
 
 }  // namespace q2

@@ -38,8 +38,26 @@ struct tHttpOptions {
 void HttpSend(const std::string& body, const tConSettings& endpoint,
               const tHttpOptions& options = tHttpOptions());
 
-// Posts "eq=EQ&order_id=ID&status=S", or "order_id=ID&status=S" when eq is empty, with
-// HttpSend. The values are sent as given, not escaped. Never throws.
+// HttpSend, telling the caller whether the post arrived: true when the endpoint answered with
+// a status below 400, also when something after that answer failed (a dump file, the rest of
+// the reply body) and was logged as "send failed": the endpoint has the post, so sending it
+// again would deliver it twice. False when it did not arrive, and for an endpoint with an
+// empty Host (nothing sent, nothing logged). `outcome`, when given, gets the reply's status
+// line, or the failure's message. Logs exactly as HttpSend does. Never throws.
+bool HttpSendChecked(const std::string& body, const tConSettings& endpoint,
+                     const tHttpOptions& options, std::string* outcome);
+
+// HttpSendChecked for an endpoint already composed into its URL (ComposeURL(e, false, false),
+// credentials and parameters included), as the outbox keeps it. `url` must not be empty.
+bool HttpSendURL(const std::string& body, const std::string& url, const tHttpOptions& options,
+                 std::string* outcome);
+
+// "eq=EQ&order_id=ID&status=S", or "order_id=ID&status=S" when eq is empty; the values as
+// given, not escaped.
+std::string StatusBody(const std::string& eq, const std::string& orderId,
+                       const std::string& status);
+
+// Posts StatusBody(eq, orderId, status) with HttpSend. Never throws.
 void SendStatus(const std::string& eq, const std::string& orderId, const tConSettings& endpoint,
                 const std::string& status, const tHttpOptions& options = tHttpOptions());
 

@@ -1,13 +1,15 @@
 // Test helpers for the notification and FTP tests: child processes stopped by pid, the local
-// HTTP(S) recorder and FTP server, a test certificate authority made with openssl, a reader
-// for the recorder's JSON lines and for the log.
+// HTTP(S) recorder and FTP server, unused ports, a test certificate authority made with
+// openssl, a reader for the recorder's JSON lines and for the log.
 #pragma once
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <strings.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -275,16 +277,17 @@ class HttpRecorder {
   HttpRecorder(const std::string& dir, const std::string& cert = "", const std::string& key = "",
                const std::string& body = "ok")
       : log_(dir + "requests.jsonl") {
-    std::vector<std::string> argv = {Python3(),     TestsDir() + "/support/http_recorder.py",
-                                     "--port-file", dir + "port",
-                                     "--log",       log_,
-                                     "--body",      body};
-    if (!cert.empty()) argv.insert(argv.end(), {"--cert", cert, "--key", key});
-    child_ = std::make_unique<ChildProcess>(argv, dir + "recorder.out");
-    port_ = WaitForPort(dir + "port", *child_);
-    if (port_ == 0) throw std::runtime_error("the HTTP recorder did not start");
+    std::vector<std::string> extra = {"--body", body};
+    if (!cert.empty()) extra.insert(extra.end(), {"--cert", cert, "--key", key});
+    Start(dir, extra);
+  }
+  // Plain HTTP on `port` (0: any free one), answering `status` to every path but /status/NNN.
+  HttpRecorder(const std::string& dir, int port, int status) : log_(dir + "requests.jsonl") {
+    Start(dir, {"--port", std::to_string(port), "--status", std::to_string(status)});
   }
   int port() const { return port_; }
+  // Stops the recorder; its requests stay readable.
+  void Stop() { child_->Stop(); }
 
   std::vector<RecordedRequest> Requests() const {
     std::vector<RecordedRequest> out;
@@ -312,10 +315,34 @@ class HttpRecorder {
   }
 
  private:
+  void Start(const std::string& dir, const std::vector<std::string>& extra) {
+    std::vector<std::string> argv = {Python3(),     TestsDir() + "/support/http_recorder.py",
+                                     "--port-file", dir + "port",
+                                     "--log",       log_};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    child_ = std::make_unique<ChildProcess>(argv, dir + "recorder.out");
+    port_ = WaitForPort(dir + "port", *child_);
+    if (port_ == 0) throw std::runtime_error("the HTTP recorder did not start");
+  }
+
   std::string log_;
   std::unique_ptr<ChildProcess> child_;
   int port_ = 0;
 };
+
+// A loopback port on which nothing listens: bound, then closed again. Inside the test's own
+// network namespace nobody else takes it, so a recorder can be started on it later.
+inline int UnusedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
 
 // One line of the log as written: its kind word and its text.
 struct LogLine {

@@ -172,21 +172,52 @@ TEST_F(StatusTest, ErrorStatusIsOneFailureLine) {
   EXPECT_EQ(recorder.Requests().size(), std::size(cases));
 }
 
-// A port on which nothing listens: bound, then closed again.
-int DeadPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
+// Whether a post arrived is what a caller that keeps failed posts decides on: a post the
+// endpoint answered below 400 has arrived even when writing its dump files failed afterwards.
+TEST_F(StatusTest, CheckedSendTellsWhetherThePostArrived) {
+  q2test::HttpRecorder recorder(Dir("http"));
+  tConSettings unconfigured = Endpoint(recorder.port());
+  unconfigured.Host.clear();
+  struct Case {
+    std::string name;
+    tConSettings endpoint;
+    std::string folderInTheWay;  // a folder where this dump file goes, at log level 2
+    bool arrived;
+    std::string outcome;  // a part of it; "" for an outcome that must be empty
+    size_t sentLines, failedLines, requests;
+  } cases[] = {
+      {"200", Endpoint(recorder.port()), "", true, "HTTP/1.1 200 OK", 1, 0, 1},
+      {"503", Endpoint(recorder.port(), "/status/503"), "", false,
+       "HTTP/1.1 503 Service Unavailable", 0, 1, 1},
+      {"refused", Endpoint(q2test::UnusedPort()), "", false, "connect", 0, 1, 0},
+      {"unconfigured", unconfigured, "", false, "", 0, 0, 0},
+      {"header dump fails after the answer", Endpoint(recorder.port()), "http_request.txt", true,
+       "http_request.txt", 0, 1, 1},
+      {"body dump fails before sending", Endpoint(recorder.port()), "http_response.html", false,
+       "http_response.html", 0, 1, 0},
+  };
+  size_t requests = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string logs = Dir("logs-" + std::to_string(&c - cases));
+    SetLogSettings(logs, c.folderInTheWay.empty() ? 0 : 2);
+    if (!c.folderInTheWay.empty()) ForceFolders(logs + c.folderInTheWay + "/");
+    std::string outcome = "not set";
+    EXPECT_EQ(HttpSendChecked("order_id=1&status=1", c.endpoint, {}, &outcome), c.arrived);
+    if (c.outcome.empty()) {
+      EXPECT_EQ(outcome, "");
+    } else {
+      EXPECT_NE(outcome.find(c.outcome), std::string::npos) << outcome;
+    }
+    EXPECT_EQ(LogTextsStartingWith(kSent).size(), c.sentLines);
+    EXPECT_EQ(LogTextsStartingWith(kFailed).size(), c.failedLines);
+    requests += c.requests;
+    EXPECT_EQ(recorder.Requests().size(), requests);
+  }
 }
 
 TEST_F(StatusTest, RefusedConnectionIsOneFailureLine) {
-  SendStatus("", "1", Endpoint(DeadPort()), "1");
+  SendStatus("", "1", Endpoint(q2test::UnusedPort()), "1");
   EXPECT_EQ(LogTextsStartingWith(kSending).size(), 1u);
   EXPECT_EQ(LogTextsStartingWith(kFailed).size(), 1u);
   EXPECT_TRUE(LogTextsStartingWith(kSent).empty());
