@@ -5,7 +5,9 @@
 // of every request.
 //
 // In-process use (tests):
-//   q2::sim::tZoltSim sim({.quiet = true});
+//   q2::sim::tZoltSimOptions options;
+//   options.quiet = true;
+//   q2::sim::tZoltSim sim(options);
 //   sim.Start();
 //   ... CallXmlTcp("127.0.0.1:" + std::to_string(sim.TcpPort()), ...) ...
 //   EXPECT_EQ(sim.Commands(), (std::vector<std::string>{"GetSystemInfo"}));
