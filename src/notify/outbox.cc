@@ -201,8 +201,8 @@ tPostOutbox::tPostOutbox(std::string outboxFolder, std::string deadFolder, int r
 void tPostOutbox::LoadKept() {
   ForceFolders(outbox_);
   ForceFolders(dead_);
-  // A temporary file is a write that a crash interrupted before its rename: the post it was
-  // to hold was reported as dropped, or its older version is still in place.
+  // A temporary file is a write that a crash interrupted before its rename: the new post it
+  // was to hold never became kept, or the file's older version is still in place.
   for (const std::string& name : ListDirectory(outbox_, kTempTemplate)) {
     if (DeleteFile(outbox_ + name)) Log("removed an interrupted write from the outbox: " + name);
   }
