@@ -109,7 +109,7 @@ void TfmProperties::BuildControls() {
   // and ResultDir.
   auto chooser = [this](QLineEdit* edit) {
     auto* button = new QPushButton("...");
-    button->setObjectName(QString("b") + edit->objectName() + "Choose");
+    button->setObjectName("bChoose_" + edit->objectName());
     button->setAutoDefault(false);
     button->setFixedWidth(28);
     connect(button, &QPushButton::clicked, this, [this, edit] {
