@@ -301,6 +301,27 @@ TEST_F(OutboxTest, LeftoversInTheOutboxFolder) {
   EXPECT_EQ(Bodies(up), std::vector<std::string>{"order_id=1&status=1"});
 }
 
+// Names keep sorting in the order the posts were made when the clock is behind the newest
+// name in the outbox (set back, or the files came from another machine).
+TEST_F(OutboxTest, NewNamesSortAfterKeptOnesWhenTheClockIsBehind) {
+  const int port = q2test::UnusedPort();
+  tKeptPost early;
+  early.Tries = 1;
+  early.Protocol = "HTTP";
+  early.URL = "HTTP://127.0.0.1:" + std::to_string(port) + "/orders";
+  early.Body = "first";
+  ForceFolders(folders_.Outbox);
+  WriteFileBytes(folders_.Outbox + "20991231-235959-999-000005.post", FormatKeptPost(early));
+
+  auto outbox = NewOutbox(3);
+  outbox->Send("second", Endpoint(port));  // kept behind "first", untried
+  EXPECT_EQ(Files(folders_.Outbox), (std::vector<std::string>{"20991231-235959-999-000005.post",
+                                                              "20991231-235959-999-000006.post"}));
+  HttpRecorder up(Dir("up"), port, 200);
+  outbox->RetryPending();
+  EXPECT_EQ(Bodies(up), (std::vector<std::string>{"first", "second"}));
+}
+
 // A post the endpoint answered is not kept even when writing its dump files failed after
 // the answer: keeping it would deliver it twice.
 TEST_F(OutboxTest, PostThatArrivedIsNotKeptWhenItsDumpFails) {
