@@ -12,18 +12,26 @@ void tStringLister::PopulateFileList(const std::string& folder, const std::strin
   frec = 0;
 }
 
-TVDUThread::TVDUThread() : fhQueue(std::make_unique<tTimerQueue>()) {
-  // Last, so that the thread never sees a half-built object.
-  thread_ = std::thread([this] { Execute(); });
-}
+TVDUThread::TVDUThread() : fhQueue(std::make_unique<tTimerQueue>()) {}
 
 TVDUThread::~TVDUThread() {
-  if (thread_.joinable()) Stop();
+  Stop();
   if (fhTimer) fhQueue->DeleteTimer(fhTimer);
   fhQueue.reset();
 }
 
+void TVDUThread::Signal() {
+  {
+    std::lock_guard<std::mutex> lock(threadMutex_);
+    if (!thread_.joinable() && !fFinished.load() && !Terminated()) {
+      thread_ = std::thread([this] { Execute(); });
+    }
+  }
+  fhWait.Set();
+}
+
 void TVDUThread::WaitFor() {
+  std::lock_guard<std::mutex> lock(threadMutex_);
   if (thread_.joinable()) thread_.join();
 }
 

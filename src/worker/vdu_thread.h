@@ -6,6 +6,10 @@
 //
 // Hosting (the service and the window's test run do the same): construct, LoadSettings,
 // Signal; to stop: RequestTerminate, Signal, WaitFor; then destroy.
+//
+// The thread starts with the first Signal, not in the constructor: a derived worker's
+// resources and handlers exist only once its own constructor has run, and the settings are
+// loaded by then, so the thread never sees a half-built or half-configured object.
 #pragma once
 
 #include <atomic>
@@ -42,15 +46,16 @@ class tStringLister final {
 
 class TVDUThread : public tWorkerSettings {
  public:
-  // Creates the wake-up event and the timer queue and starts the thread, which waits for
-  // the first signal.
+  // Creates the wake-up event and the timer queue.
   TVDUThread();
   // Requests termination and joins when the host has not done so; releases the timers.
   virtual ~TVDUThread();
   TVDUThread(const TVDUThread&) = delete;
   TVDUThread& operator=(const TVDUThread&) = delete;
 
-  void Signal() { fhWait.Set(); }
+  // Starts the thread at the first call (unless termination was requested before), then
+  // sets the wake-up event.
+  void Signal();
   void RequestTerminate() { fTerminated.store(true); }
   bool Terminated() const { return fTerminated.load(); }
   // Waits until the thread has ended.
@@ -104,6 +109,7 @@ class TVDUThread : public tWorkerSettings {
   mutable std::mutex fatalMutex_;
   std::string fatal_;
   tStringLister orderFiles_, commandFiles_;
+  std::mutex threadMutex_;
   std::thread thread_;
 };
 

@@ -68,6 +68,7 @@ class LoopTest : public ::testing::Test {
     WriteFileBytes(home_.path() + folder + "/" + name, "<x/>");
   }
   std::string Log() {
+    if (!FileExists(LogFileName())) return std::string();
     std::string bytes = ReadFileBytes(LogFileName());
     return Utf16LEToUtf8(bytes.substr(2));
   }
