@@ -49,9 +49,12 @@ void tOrderWorker::OpenResources() {
   // Runs before the first signal, possibly while the host still loads the settings: only
   // what does not depend on them.
   fMap = std::make_unique<tMapList>(MapFilePath());
+  tOutboxFolders folders = OutboxFoldersBeside(LogFolder());
+  outbox_ = std::make_unique<tPostOutbox>(folders.Outbox, folders.Dead, fPostRetry, HttpOptions());
 }
 
 void tOrderWorker::CloseResources() {
+  outbox_.reset();
   fMap.reset();
   classes_.Clear();
   dishes_.Clear();
@@ -69,7 +72,16 @@ void tOrderWorker::BeginIteration() {
   modifiers_.Clear();
 }
 
-void tOrderWorker::PollRemoteFolders() { PollFTP(fcFTPO, fOrderDir, fcFTPC, fCMDDir); }
+void tOrderWorker::PollRemoteFolders() {
+  // Posts kept from earlier iterations go first, so that each endpoint gets them in order.
+  outbox_->RetryPending();
+  PollFTP(fcFTPO, fOrderDir, fcFTPC, fCMDDir);
+}
+
+void tOrderWorker::Post(const std::string& eq, const tConSettings& endpoint,
+                        const std::string& status) {
+  outbox_->SendStatus(eq, orderId_, endpoint, status);
+}
 
 void tOrderWorker::LoadOrderDocument(const std::string& path) {
   document_.LoadFromFile(path);
@@ -258,11 +270,11 @@ bool tOrderWorker::HandleFileGuarded(const std::string& name, tIterationState& i
   }
 
   if (kill_) {
-    SendStatus("", orderId_, fcCA, "1", HttpOptions());
+    Post("", fcCA, "1");
   } else if (SameTextAscii(commandWord_, "FPRINT")) {
-    SendStatus(eqText, orderId_, fcC, "1", HttpOptions());
+    Post(eqText, fcC, "1");
   } else {
-    SendStatus("", orderId_, fcO, "1", HttpOptions());
+    Post("", fcO, "1");
   }
 
   // The copy of an unpaid order is made when the order file comes in; a command on it finds
@@ -300,7 +312,7 @@ void tOrderWorker::UnpaidKill(const std::string& name, const tIterationState& it
   WriteLog("thrd: executing KILL_NOT_PAID " + name, kLogNote, 0);
   if (!DeleteFile(fOldOrderDir + name)) WriteLog("thrd: " + LastErrorText(), kLogWarning, 0);
   if (!DeleteFile(fCMDDir + name)) throw std::runtime_error(LastErrorText());
-  SendStatus("", orderId_, fcCA, "1", HttpOptions());
+  Post("", fcCA, "1");
   if (!it.connected) WriteLog("thrd: done", kLogNote, 0);
 }
 
@@ -328,11 +340,11 @@ void tOrderWorker::SetFileAside(const std::string& name) {
 
 void tOrderWorker::PostFailure(const std::string& status, const std::string& killStatus) {
   if (kill_ || SameTextAscii(commandWord_, "KILL")) {
-    SendStatus("", orderId_, fcCA, killStatus, HttpOptions());
+    Post("", fcCA, killStatus);
   } else if (SameTextAscii(commandWord_, "FPRINT")) {
-    SendStatus("0", orderId_, fcC, status, HttpOptions());
+    Post("0", fcC, status);
   } else {
-    SendStatus("", orderId_, fcO, status, HttpOptions());
+    Post("", fcO, status);
   }
 }
 

@@ -11,6 +11,7 @@
 #include "cashserver/map_list.h"
 #include "cashserver/meta_list.h"
 #include "cashserver/order.h"
+#include "notify/outbox.h"
 #include "notify/status.h"
 #include "transport/cash_server_call.h"
 #include "worker/vdu_thread.h"
@@ -44,9 +45,11 @@ class tOrderWorker final : public TVDUThread {
   // Loads the order document, putting a UTF-8 declaration in front of a file that has none.
   void LoadOrderDocument(const std::string& path);
   void PostFailure(const std::string& status, const std::string& killStatus);
+  void Post(const std::string& eq, const tConSettings& endpoint, const std::string& status);
   tHttpOptions HttpOptions() const;
 
   tCashServerCall fCall;
+  std::unique_ptr<tPostOutbox> outbox_;
   std::unique_ptr<tMapList> fMap;
   tValueList classes_, dishes_, employees_, modifiers_;
   const tValue* offlineWaiter_ = nullptr;

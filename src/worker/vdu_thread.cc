@@ -55,8 +55,16 @@ void TVDUThread::Execute() {
     };
     OpenResources();
     tResources resources{this};
+    if (fWatchFolders) {
+      try {
+        watcher_ = tFolderWatcher::Create({fOrderDir, fCMDDir}, &fhWait);
+      } catch (const std::exception& e) {
+        WriteLog(std::string("thrd: ") + e.what() + "; the folders are polled only", kLogWarning, 0);
+      }
+    }
     fhWait.Wait();
     Iterate();
+    watcher_.reset();
   } catch (const std::exception& e) {
     // Outside both guards (for example the order map held by another process): the worker
     // cannot go on, and it must not sit idle either. Say so and let the host decide.
@@ -87,6 +95,9 @@ void TVDUThread::Iterate() {
       fhWait.Wait();
       WriteLog("thrd: -- new iteration --", kLogDebug, 2);
       if (Terminated()) break;
+      // With the folders watched, a file that arrives while this iteration runs must wake
+      // the next one: take the wake-up now rather than at the end of the iteration.
+      if (watcher_) fhWait.Reset();
       PollRemoteFolders();
       orderFiles_.PopulateFileList(fOrderDir, "*.xml");
       commandFiles_.PopulateFileList(fCMDDir, "*.xml");
@@ -117,7 +128,7 @@ void TVDUThread::Iterate() {
     if (it.connected) WriteLog("thrd: done", kLogNote, 0);
     int seconds = it.error ? fErrInterval : fInterval;
     fhTimer = fhQueue->CreateTimer(seconds * 1000, &fhWait);
-    fhWait.Reset();
+    if (!watcher_) fhWait.Reset();
     // A stop requested between the check above and the reset has lost its signal: the
     // host sets the request before it signals, so looking once more is enough.
     if (Terminated()) break;

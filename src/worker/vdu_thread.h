@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/event.h"
+#include "platform/folder_watcher.h"
 #include "platform/timer_queue.h"
 #include "worker/worker_settings.h"
 
@@ -102,6 +103,7 @@ class TVDUThread : public tWorkerSettings {
   void Iterate();
 
   std::unique_ptr<tTimerQueue> fhQueue;
+  std::unique_ptr<tFolderWatcher> watcher_;
   tTimerQueue::tTimerHandle fhTimer = 0;
   std::atomic<bool> fTerminated{false};
   std::atomic<bool> fFinished{false};

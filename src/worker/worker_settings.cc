@@ -92,6 +92,9 @@ void tWorkerSettings::LoadSettings() {
   fVDUAddress = ini.ReadString(kSection, "VDUAddress", "255.255.255.255:11900");
   if (fVDUAddress.empty()) fVDUAddress = "255.255.255.255:11900";
   fCACertFile = text("CACertFile");
+  fWatchFolders = integer("WatchFolders", 0) == 1;
+  fPostRetry = integer("PostRetry", 0);
+  if (fPostRetry < 0) fPostRetry = 0;
 }
 
 }  // namespace q2

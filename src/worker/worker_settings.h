@@ -25,6 +25,11 @@ struct tWorkerSettings {
   // bundle for HTTPS endpoints with their own certificate authority.
   std::string fVDUAddress = "255.255.255.255:11900";
   std::string fCACertFile;
+  // Instant pickup: also wake up when a file is closed after writing or moved into the
+  // order or command folder (polling stays as the fallback).
+  bool fWatchFolders = false;
+  // Status posts that fail are kept and retried up to this many times (0: dropped).
+  int32_t fPostRetry = 0;
 
   // Reads the settings file (SettingsFilePath()) in the documented order, creating the
   // folders. Throws "command dir unspecified", "orders dir unspecified" or "unpaid orders

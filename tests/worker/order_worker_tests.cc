@@ -38,11 +38,12 @@ struct Post {
 // The orders, checks, cancels and ping endpoints, all on one recorder.
 class Recorder {
  public:
-  explicit Recorder(const std::string& dir) : dir_(dir) {
+  explicit Recorder(const std::string& dir, int port = 0) : dir_(dir) {
     ForceFolders(dir_);
     child_ = std::make_unique<q2test::ChildProcess>(
         std::vector<std::string>{q2test::Python3(), q2test::TestsDir() + "/support/http_recorder.py",
-                                 "--port-file", dir_ + "port", "--log", dir_ + "posts.jsonl"},
+                                 "--port-file", dir_ + "port", "--log", dir_ + "posts.jsonl",
+                                 "--port", std::to_string(port)},
         dir_ + "out.txt");
     port_ = q2test::WaitForPort(dir_ + "port", *child_);
   }
@@ -524,6 +525,39 @@ TEST_F(OrderWorkerTest, FtpFoldersFeedTheOrderFolderFirst) {
   EXPECT_LT(log.find("thrd: -- new iteration --", order), command);
   EXPECT_EQ(Bodies("/orders"),
             (std::vector<std::string>{"order_id=300&status=1", "order_id=300&status=1"}));
+}
+
+TEST_F(OrderWorkerTest, WatchedFoldersPickAFileUpWithoutWaitingForTheTimer) {
+  Set("Interval", "30");
+  Set("WatchFolders", "1");
+  StartWorker();
+  SleepMs(500);  // the first iteration is over; the next timer is 30 s away
+  auto dropped = std::chrono::steady_clock::now();
+  DropOrder(Order(400));
+  ASSERT_TRUE(RunUntil([&] { return Has("old_orders/400.xml"); }, 5000));
+  EXPECT_LT(std::chrono::steady_clock::now() - dropped, std::chrono::seconds(5));
+}
+
+TEST_F(OrderWorkerTest, KeptPostsReachAnEndpointThatComesBackInOrderAcrossARestart) {
+  const int port = q2test::UnusedPort();
+  Set("OrdersURL", "http://127.0.0.1:" + std::to_string(port) + "/orders");
+  Set("PostRetry", "5");
+  DropOrder(Order(501));
+  DropOrder(Order(502));
+  ASSERT_TRUE(RunUntil([&] { return Has("old_orders/501.xml") && Has("old_orders/502.xml"); }));
+  DropOrder(Order(503));  // handled by a new worker: the kept posts survive the restart
+  ASSERT_TRUE(RunUntil([&] { return Has("old_orders/503.xml"); }));
+  EXPECT_EQ(ListDirectory(home_ + "outbox/", "*.post").size(), 3u);
+  Recorder back(home_ + "back/", port);
+  ASSERT_EQ(back.Port(), port);
+  ASSERT_TRUE(RunUntil([&] { return back.Posts().size() == 3; }));
+  std::vector<std::string> bodies;
+  for (const Post& p : back.Posts()) bodies.push_back(p.body);
+  std::vector<std::string> sorted = bodies;
+  std::sort(sorted.begin(), sorted.begin() + 2);  // 501 and 502 came in one listing
+  EXPECT_EQ(sorted, (std::vector<std::string>{"order_id=501&status=1", "order_id=502&status=1",
+                                              "order_id=503&status=1"}));
+  EXPECT_TRUE(ListDirectory(home_ + "outbox/", "*.post").empty());
 }
 
 TEST_F(OrderWorkerTest, MapHeldByAnotherHolderEndsTheWorkerWithAMessage) {
