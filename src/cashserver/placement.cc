@@ -17,7 +17,7 @@ namespace q2 {
 namespace {
 
 constexpr const char* kRuler = "----------------------------------------------";  // 46
-constexpr const char* kDishesEnd = "VVVVVVVVVVVVVVVVVVVVVVVVVVV";                     // 27
+constexpr const char* kDishesEnd = "VVVVVVVVVVVVVVVVVVVVVVVVVVV";                 // 27
 constexpr const char* kCrLf = "\r\n";
 
 // The extID of the order's source "120" (empty when it has none).
@@ -42,8 +42,7 @@ bool HasDelivery(const tZoltOrder& order) { return !order.delivery.empty(); }
 // Whole seconds since `start`, measured on the monotonic clock so that a change of the
 // wall clock neither ends nor prolongs the wait.
 int64_t SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
-                                                          start)
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
       .count();
 }
 
@@ -88,8 +87,7 @@ int32_t tOrderPlacement::PlaceOrder(tXmlDocument& answer, const tZoltOrder& orde
 int32_t tOrderPlacement::Validate(tXmlDocument& answer, const tZoltOrder& order) {
   WriteLog("thrd.zolt:  validating an order " + std::to_string(orderNumber_), kLogNote, 0);
   step_ = "ValidateOrder";
-  Send(tZoltXML::BuildValidateOrder(request_, order, settings_.TableCode, settings_.Unit),
-       answer);
+  Send(tZoltXML::BuildValidateOrder(request_, order, settings_.TableCode, settings_.Unit), answer);
   return 1;
 }
 
@@ -101,8 +99,7 @@ int32_t tOrderPlacement::Create(tXmlDocument& answer, const tZoltOrder& order,
   int32_t seqNumber = 0;
 
   step_ = "CreateOrder";
-  Send(tZoltXML::BuildCreateOrder(request_, order, settings_.TableCode, settings_.Unit,
-                                  waiterCode),
+  Send(tZoltXML::BuildCreateOrder(request_, order, settings_.TableCode, settings_.Unit, waiterCode),
        answer);
   tZoltXML::ParseOrderData(answer, guid, visit);
   Send(tZoltXML::BuildGetOrder(request_, guid), answer);
@@ -157,13 +154,11 @@ std::string tOrderPlacement::LoadMap() {
   return GUIDToString(value.GUID);
 }
 
-int32_t tOrderPlacement::Print(tXmlDocument& answer, const tZoltOrder& order,
-                               int32_t waiterCode) {
+int32_t tOrderPlacement::Print(tXmlDocument& answer, const tZoltOrder& order, int32_t waiterCode) {
   const std::string guid = LoadMap();
   if (order.payments.empty()) throw std::runtime_error("no payments");
   const std::string number = std::to_string(orderNumber_);
-  WriteLog("thrd.zolt:  informing cashier about printing check for order " + number, kLogNote,
-           0);
+  WriteLog("thrd.zolt:  informing cashier about printing check for order " + number, kLogNote, 0);
 
   step_ = "WaiterMessage";
   const std::string text =
@@ -196,10 +191,9 @@ int32_t tOrderPlacement::Print(tXmlDocument& answer, const tZoltOrder& order,
       // be open at the cash server, the entry is what lets a later KILL find it.
       VoidOrder(answer, guid);
       map_.Remove(orderNumber_);
-      Send(tZoltXML::BuildWaiterMessage(request_,
-                                        "Заказ №" + number + " не смогли распечатать" + kCrLf +
-                                            lastErrorText,
-                                        waiterCode, settings_.MsgTtl),
+      Send(tZoltXML::BuildWaiterMessage(
+               request_, "Заказ №" + number + " не смогли распечатать" + kCrLf + lastErrorText,
+               waiterCode, settings_.MsgTtl),
            answer);
       step_ = "PayOrder";
     }
@@ -268,8 +262,8 @@ int32_t tOrderPlacement::Kill(tXmlDocument& answer, int32_t waiterCode) {
   const std::string number = std::to_string(orderNumber_);
   WriteLog("thrd.zolt:  voiding an order " + number, kLogNote, 0);
   VoidOrder(answer, guid);
-  Send(tZoltXML::BuildWaiterMessage(request_, "Онлайн заказ №" + number + " отменен!",
-                                    waiterCode, settings_.MsgTtl),
+  Send(tZoltXML::BuildWaiterMessage(request_, "Онлайн заказ №" + number + " отменен!", waiterCode,
+                                    settings_.MsgTtl),
        answer);
   // The map entry stays; the map drops it when it has grown old.
   return 0;
@@ -289,8 +283,8 @@ std::string tOrderPlacement::ShowOrderText(const tZoltOrder& order, const tValue
   int64_t total = 0;  // ten-thousandths
   for (const tZoltPayment& payment : order.payments) total += payment.Amount;
 
-  std::string text = "Оформлен заказ " + OrderNumberText(order) + " на " +
-                     (delivery ? "доставку" : "самовывоз");
+  std::string text =
+      "Оформлен заказ " + OrderNumberText(order) + " на " + (delivery ? "доставку" : "самовывоз");
   text += kCrLf;
   text += "Общая сумма " +
           FormatNumber2(static_cast<double>(total) / 10000.0, LocaleThousandSeparator(),

@@ -69,8 +69,7 @@ class tOrderPlacement final {
   // `dishes` (else the Id in decimal), followed by the lines of its children. Every list
   // expanded, empty ones too, advances `counter`; at kDishLineCounterLimit no further list
   // is expanded, while the lists already being written are finished.
-  static std::string DishLines(const tZoltMenuItems& items, const tValueList& dishes,
-                               int& counter);
+  static std::string DishLines(const tZoltMenuItems& items, const tValueList& dishes, int& counter);
 
  private:
   void Send(const std::string& request, tXmlDocument& answer);

@@ -120,8 +120,7 @@ void LoadReferenceData(tCashServerCall& call, const std::string& offlineWaiterNa
     entry->Name = row.Attr("Name");
     if (!offlineWaiterName.empty() && SameTextNoCase(offlineWaiterName, entry->Name)) {
       offlineWaiter = entry;
-      WriteLog("found offline waiter CODE=" + std::to_string(entry->Code) +
-                   " NAME=" + entry->Name,
+      WriteLog("found offline waiter CODE=" + std::to_string(entry->Code) + " NAME=" + entry->Name,
                kLogDebug, 1);
     }
   }
