@@ -246,7 +246,9 @@ std::optional<uint64_t> ProcessStartTime(int64_t pid) {
   }
 }
 
-bool TerminateProcess(int64_t pid) { return pid > 0 && kill(static_cast<pid_t>(pid), SIGTERM) == 0; }
+bool TerminateProcess(int64_t pid) {
+  return pid > 0 && kill(static_cast<pid_t>(pid), SIGTERM) == 0;
+}
 
 tProgramResult RunProgram(const std::vector<std::string>& args, const std::function<void()>& pump,
                           int pollMs) {

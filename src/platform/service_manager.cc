@@ -29,9 +29,8 @@ std::string BuiltinServiceStateFolder() {
 std::unique_ptr<tServiceManager> OpenServiceManager() {
   const char* dir = getenv(kServiceDirEnv);
   if ((!dir || !*dir) && DirectoryExists("/run/systemd/system")) {
-    return MakeSystemdServiceManager(kSystemdUnitFolder, [](const std::vector<std::string>& a) {
-      return RunProgram(a);
-    });
+    return MakeSystemdServiceManager(
+        kSystemdUnitFolder, [](const std::vector<std::string>& a) { return RunProgram(a); });
   }
   return MakeBuiltinServiceManager(BuiltinServiceStateFolder());
 }

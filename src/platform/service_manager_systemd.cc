@@ -261,17 +261,16 @@ class tSystemdServiceManager final : public tServiceManager {
 
 std::string SystemdUnitText(const tServiceRegistration& r, bool notify) {
   std::string description = r.description.empty() ? r.displayName : r.description;
-  return "[Unit]\n"
-         "Description=" + EscapeUnitValue(description) + "\n"
-         "After=network.target\n"
-         "\n"
-         "[Service]\n"
-         "Type=" + std::string(notify ? "notify" : "simple") + "\n"
-         "ExecStart=" + ExecStartText(r.commandLine) + "\n"
-         "Restart=on-failure\n"
-         "\n"
-         "[Install]\n"
-         "WantedBy=multi-user.target\n";
+  std::string unit = "[Unit]\n";
+  unit += "Description=" + EscapeUnitValue(description) + "\n";
+  unit += "After=network.target\n";
+  unit += "\n[Service]\n";
+  unit += std::string("Type=") + (notify ? "notify" : "simple") + "\n";
+  unit += "ExecStart=" + ExecStartText(r.commandLine) + "\n";
+  unit += "Restart=on-failure\n";
+  unit += "\n[Install]\n";
+  unit += "WantedBy=multi-user.target\n";
+  return unit;
 }
 
 uint32_t ServiceStateFromSystemd(const std::string& activeState) {

@@ -14,9 +14,9 @@ class tQtDialogs final : public tPropertiesDialogs {
   explicit tQtDialogs(QWidget* parent) : parent_(parent) {}
 
   tAnswer AskYesNoCancel(const std::string& text) override {
-    auto answer = QMessageBox::question(
-        parent_, Title(), QString::fromStdString(text),
-        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+    auto answer = QMessageBox::question(parent_, Title(), QString::fromStdString(text),
+                                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                                        QMessageBox::Yes);
     if (answer == QMessageBox::Yes) return tAnswer::kYes;
     if (answer == QMessageBox::No) return tAnswer::kNo;
     return tAnswer::kCancel;

@@ -26,6 +26,7 @@ namespace q2 {
 namespace {
 
 constexpr const char* kSection = "Settings";
+// The service the host registers (host/service.h); the window only names it.
 constexpr const char* kServiceName = "Quillon2Service";
 constexpr int kSaveColorTickMs = 24;
 constexpr int kServiceStatePauseMs = 200;
@@ -48,7 +49,9 @@ QLabel* MakeLabel(const char* text, const char* hint, QWidget* buddy) {
 
 TfmProperties::TfmProperties(tServiceOps& ops, tTestWorkerFactory workerFactory,
                              std::unique_ptr<tPropertiesDialogs> dialogs, QWidget* parent)
-    : QDialog(parent), ops_(ops), workerFactory_(std::move(workerFactory)),
+    : QDialog(parent),
+      ops_(ops),
+      workerFactory_(std::move(workerFactory)),
       dialogs_(std::move(dialogs)) {
   if (!dialogs_) dialogs_ = MakeQtDialogs(this);
   setObjectName("fmProperties");
@@ -112,9 +115,8 @@ void TfmProperties::BuildControls() {
     button->setObjectName("bChoose_" + edit->objectName());
     button->setAutoDefault(false);
     button->setFixedWidth(28);
-    connect(button, &QPushButton::clicked, this, [this, edit] {
-      Guarded([this, edit] { ChooseAFile(edit); });
-    });
+    connect(button, &QPushButton::clicked, this,
+            [this, edit] { Guarded([this, edit] { ChooseAFile(edit); }); });
     return button;
   };
 
@@ -138,8 +140,7 @@ void TfmProperties::BuildControls() {
   addLeft("VDU Waiter", nullptr, AddTextField("eVDUWaiter", "VDUWaiter", ""), nullptr);
   addLeft("Dlv. Waiter", "Delivery Waiter", AddTextField("eDelivWaiter", "DelivWaiter", ""),
           nullptr);
-  addLeft("Offline Waiter", nullptr, AddTextField("eOfflineWaiter", "OfflineWaiter", ""),
-          nullptr);
+  addLeft("Offline Waiter", nullptr, AddTextField("eOfflineWaiter", "OfflineWaiter", ""), nullptr);
 
   auto* help = new QPushButton("?");
   help->setObjectName("bHelp");
@@ -336,7 +337,8 @@ void TfmProperties::RunProgramWithSwitch(const std::string& parameters) {
   bSS_->setEnabled(false);
   tProgramResult result;
   try {
-    result = ops_.RunAndWait(ExecutablePath(), parameters, [] { QCoreApplication::processEvents(); });
+    result =
+        ops_.RunAndWait(ExecutablePath(), parameters, [] { QCoreApplication::processEvents(); });
   } catch (...) {
     bUU_->setEnabled(true);
     bSS_->setEnabled(ssEnabled);

@@ -70,8 +70,8 @@ class TfmProperties final : public QDialog {
   // One tick of the SAVE caption's colour timer (every 24 ms).
   void SaveColorTick();
 
-  bool fedited = false;   // a field changed since the last load or save
-  uint8_t c_counter = 0;  // colour step of the SAVE caption, 0..255
+  bool fedited = false;                 // a field changed since the last load or save
+  uint8_t c_counter = 0;                // colour step of the SAVE caption, 0..255
   std::unique_ptr<TVDUThread> fThread;  // the test worker, or none
 
  protected:

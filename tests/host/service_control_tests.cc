@@ -260,7 +260,7 @@ TEST(RunAndWait, WaitsPumpingAndCollectsTheOutput) {
   int pumps = 0;
   tProgramResult r = RunAndWait("/bin/sleep", "0.3", [&] { ++pumps; });
   EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_GE(pumps, 3);  // every 50 ms
+  EXPECT_GE(pumps, 3);                                      // every 50 ms
   r = RunAndWait(kProgram, "/uninstall /silent", nullptr);  // nothing registered here
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_NE(r.err.find("failed to uninstall"), std::string::npos) << r.err;
@@ -273,8 +273,8 @@ TEST(RunAndWait, WaitsPumpingAndCollectsTheOutput) {
 }
 
 TEST(CommandLine, WordsSurviveQuoting) {
-  const std::vector<std::string> words = {"/opt/my dir/quillon2", "/svc", "a\"b", "c\\d", "",
-                                          "plain"};
+  const std::vector<std::string> words = {
+      "/opt/my dir/quillon2", "/svc", "a\"b", "c\\d", "", "plain"};
   std::string line;
   for (const std::string& w : words) line += (line.empty() ? "" : " ") + QuoteCommandWord(w);
   EXPECT_EQ(line, "\"/opt/my dir/quillon2\" /svc \"a\\\"b\" \"c\\\\d\" \"\" plain");
@@ -310,9 +310,12 @@ TEST(SystemdUnit, Text) {
 
 TEST(SystemdUnit, ActiveStates) {
   const std::vector<std::pair<std::string, uint32_t>> cases = {
-      {"active", kServiceRunning},       {"reloading", kServiceRunning},
-      {"activating", kServiceStartPending}, {"deactivating", kServiceStopPending},
-      {"inactive", kServiceStopped},     {"failed", kServiceStopped},
+      {"active", kServiceRunning},
+      {"reloading", kServiceRunning},
+      {"activating", kServiceStartPending},
+      {"deactivating", kServiceStopPending},
+      {"inactive", kServiceStopped},
+      {"failed", kServiceStopped},
       {"", kServiceStopped}};
   for (const auto& [active, state] : cases) {
     EXPECT_EQ(ServiceStateFromSystemd(active), state) << active;
@@ -355,7 +358,8 @@ TEST_F(SystemdManagerTest, InstallWritesTheUnitAndEnablesIt) {
   EXPECT_EQ(ReadFileBytes(UnitFile()), SystemdUnitText(expected, ServiceNotifyBuiltIn()));
   ASSERT_GE(calls_.size(), 2u);
   EXPECT_EQ(calls_[0], (std::vector<std::string>{"systemctl", "daemon-reload"}));
-  EXPECT_EQ(calls_[1], (std::vector<std::string>{"systemctl", "enable", "Quillon2Service.service"}));
+  EXPECT_EQ(calls_[1],
+            (std::vector<std::string>{"systemctl", "enable", "Quillon2Service.service"}));
   EXPECT_EQ(calls_.back(), (std::vector<std::string>{"systemctl", "daemon-reload"}));
   unsetenv("QUILLON2_HOME");
 
@@ -381,8 +385,9 @@ TEST_F(SystemdManagerTest, RefusalsOfSystemctl) {
   std::string said;
   EXPECT_EQ(InstallService(*manager, true, [&](const std::string& t, bool) { said = t; }), 1);
   unsetenv("QUILLON2_HOME");
-  EXPECT_EQ(said, "Service \"Quillon 2\" failed to install with error: \"System Error.  Code: 5.\r\n" +
-                      SysErrorMessage(EACCES) + "\"");
+  EXPECT_EQ(said,
+            "Service \"Quillon 2\" failed to install with error: \"System Error.  Code: 5.\r\n" +
+                SysErrorMessage(EACCES) + "\"");
   EXPECT_FALSE(FileExists(UnitFile())) << "a refused unit is taken away again";
 
   failWith_.clear();

@@ -136,19 +136,31 @@ struct tRow {
   const char* windowDefault;
 };
 const tRow kTextRows[] = {
-    {"eLogDir", "LogDir", "~logs/"},        {"eCMDDir", "CMDDir", "~commands/"},
-    {"eXMLDir", "XMLDir", "~orders/"},      {"eEQDir", "EQDir", "~EQ/"},
-    {"eUnpDir", "UnpDir", "~Unpaid/"},      {"eResultDir", "ResultDir", "~result/"},
-    {"eVDUID", "VDUID", "0"},               {"eUnit", "Unit", "0"},
-    {"eVDUUnit", "VDUUnit", "0"},           {"eVDUWaiter", "VDUWaiter", ""},
-    {"eDelivWaiter", "DelivWaiter", ""},    {"eOfflineWaiter", "OfflineWaiter", ""},
+    {"eLogDir", "LogDir", "~logs/"},
+    {"eCMDDir", "CMDDir", "~commands/"},
+    {"eXMLDir", "XMLDir", "~orders/"},
+    {"eEQDir", "EQDir", "~EQ/"},
+    {"eUnpDir", "UnpDir", "~Unpaid/"},
+    {"eResultDir", "ResultDir", "~result/"},
+    {"eVDUID", "VDUID", "0"},
+    {"eUnit", "Unit", "0"},
+    {"eVDUUnit", "VDUUnit", "0"},
+    {"eVDUWaiter", "VDUWaiter", ""},
+    {"eDelivWaiter", "DelivWaiter", ""},
+    {"eOfflineWaiter", "OfflineWaiter", ""},
     {"eCashIP", "XMLInterface", "127.0.0.1:20200"},
-    {"eOrdersURL", "OrdersURL", ""},        {"eChecksURL", "ChecksURL", ""},
-    {"eCancelsURL", "CancelsURL", ""},      {"ePingURL", "PingURL", ""},
-    {"eXMLFTP", "XMLFTP", ""},              {"eCMDFTP", "CMDFTP", ""},
-    {"eTableCode", "TableCode", "0"},       {"eDelRCode", "DelRCode", "0"},
-    {"eMsgTTL", "MsgTTL", "3"},             {"eViewWait", "ViewWait", "3"},
-    {"eInterval", "Interval", "5"},         {"eErrorInterval", "ErrorInterval", "60"},
+    {"eOrdersURL", "OrdersURL", ""},
+    {"eChecksURL", "ChecksURL", ""},
+    {"eCancelsURL", "CancelsURL", ""},
+    {"ePingURL", "PingURL", ""},
+    {"eXMLFTP", "XMLFTP", ""},
+    {"eCMDFTP", "CMDFTP", ""},
+    {"eTableCode", "TableCode", "0"},
+    {"eDelRCode", "DelRCode", "0"},
+    {"eMsgTTL", "MsgTTL", "3"},
+    {"eViewWait", "ViewWait", "3"},
+    {"eInterval", "Interval", "5"},
+    {"eErrorInterval", "ErrorInterval", "60"},
     {"eDepReason", "DepositReason", "1026957"},
     {"eTAMaketID", "TakeAwayReceiptMaketIdent", "0"},
     {"eDlvMaketID", "DeliveryReceiptMaketIdent", "0"},
@@ -177,7 +189,8 @@ TEST_F(PropertiesTest, SaveWritesEveryKeyInTableOrder) {
   w.SaveSettings();
   std::vector<std::string> keys;
   std::string text = ReadFileBytes(Ini());
-  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+       start = end + 1) {
     std::string line = text.substr(start, end - start);
     if (line.find('=') != std::string::npos) keys.push_back(line.substr(0, line.find('=')));
   }
@@ -200,8 +213,7 @@ TEST_F(PropertiesTest, AnEditMakesClosingAsk) {
     const char* saved;
   };
   for (const tCase& c : {tCase{tAnswer::kCancel, false, "<absent>"},
-                         tCase{tAnswer::kNo, true, "<absent>"},
-                         tCase{tAnswer::kYes, true, "07"}}) {
+                         tCase{tAnswer::kNo, true, "<absent>"}, tCase{tAnswer::kYes, true, "07"}}) {
     DeleteFile(Ini());
     TfmProperties& w = Open();
     QTest::keyClicks(Edit("eUnit"), "7");
@@ -324,10 +336,10 @@ TEST_F(PropertiesTest, ServiceOperationFailuresAreShownAndTheWindowStays) {
     const char* caption;
   };
   std::deque<uint32_t> stuck(150, kServiceStartPending);
-  for (const tCase& c :
-       {tCase{{kServiceStopped, kServiceStartPending, kServiceStopped}, "Service didn't start",
-              "Start"},
-        tCase{stuck, "Process taking too long", "Start"}}) {
+  for (const tCase& c : {tCase{{kServiceStopped, kServiceStartPending, kServiceStopped},
+                               "Service didn't start",
+                               "Start"},
+                         tCase{stuck, "Process taking too long", "Start"}}) {
     ops_.installed = true;
     TfmProperties& w = Open();
     ops_.states = c.states;
@@ -354,8 +366,8 @@ TEST_F(PropertiesTest, StopOnARunningServiceWaitsForStopped) {
   ops_.states = {kServiceRunning, kServiceStopPending, kServiceStopped};
   QTest::mouseClick(Button("bSS"), Qt::LeftButton);
   EXPECT_TRUE(dialogs_->errors.empty());
-  EXPECT_EQ(ops_.calls, (std::vector<std::string>{"query", "stop", "query", "query",
-                                                  "installed?", "query"}));
+  EXPECT_EQ(ops_.calls,
+            (std::vector<std::string>{"query", "stop", "query", "query", "installed?", "query"}));
   EXPECT_EQ(Button("bSS")->text(), "Start");
   EXPECT_FALSE(FileExists(Ini())) << "a stop saves nothing";
 }
@@ -374,19 +386,20 @@ TEST_F(PropertiesTest, InstallButtonRunsTheProgramWithItsSwitch) {
   ops_.calls.clear();
   ops_.runResult = {1, "", "Service \"Quillon 2\" failed to uninstall with error: \"x\"\n"};
   QTest::mouseClick(Button("bUU"), Qt::LeftButton);
-  EXPECT_EQ(ops_.calls, (std::vector<std::string>{"installed?", "query", "stop",
-                                                  "run /uninstall", "installed?", "query"}));
-  EXPECT_EQ(dialogs_->errors,
-            std::vector<std::string>{"Service \"Quillon 2\" failed to uninstall with error: \"x\""});
+  EXPECT_EQ(ops_.calls, (std::vector<std::string>{"installed?", "query", "stop", "run /uninstall",
+                                                  "installed?", "query"}));
+  EXPECT_EQ(dialogs_->errors, std::vector<std::string>{
+                                  "Service \"Quillon 2\" failed to uninstall with error: \"x\""});
   EXPECT_TRUE(Button("bUU")->isEnabled());
 }
 
 TEST_F(PropertiesTest, HelpShowsTheURLSyntax) {
   Open();
   QTest::mouseClick(Button("bHelp"), Qt::LeftButton);
-  EXPECT_EQ(dialogs_->messages,
-            std::vector<std::string>{
-                "[PROTOCOL://][LOGIN:PASSWORD@] HOST [:PORT][/ROUTE][?PARAMETERS&&VARIABLES=VALUES]"});
+  EXPECT_EQ(
+      dialogs_->messages,
+      std::vector<std::string>{
+          "[PROTOCOL://][LOGIN:PASSWORD@] HOST [:PORT][/ROUTE][?PARAMETERS&&VARIABLES=VALUES]"});
 }
 
 TEST_F(PropertiesTest, SaveCaptionCyclesThroughTheHues) {
@@ -399,8 +412,7 @@ TEST_F(PropertiesTest, SaveCaptionCyclesThroughTheHues) {
   EXPECT_EQ(Button("mbOK")->palette().color(QPalette::ButtonText), QColor(255, 0, 0));
   w.SaveColorTick();
   tRGB c = HueToColor(1 / 255.0);
-  EXPECT_EQ(Button("mbOK")->palette().color(QPalette::ButtonText),
-            QColor(c.red, c.green, c.blue));
+  EXPECT_EQ(Button("mbOK")->palette().color(QPalette::ButtonText), QColor(c.red, c.green, c.blue));
   uint8_t before = w.c_counter;
   QTest::qWait(150);  // the 24 ms timer runs by itself
   EXPECT_NE(w.c_counter, before);
@@ -412,10 +424,9 @@ TEST(HueToColor, Table) {
     tRGB rgb;
   };
   const tCase cases[] = {
-      {0.0, {255, 0, 0}},     {0.1, {255, 153, 0}},  {1 / 6.0, {255, 255, 0}},
-      {0.25, {127, 255, 0}},  {0.4, {0, 255, 102}},  {0.5, {0, 255, 255}},
-      {0.6, {0, 102, 255}},   {0.75, {128, 0, 255}}, {0.9, {255, 0, 153}},
-      {1.0, {255, 0, 255}},   {-0.5, {255, 0, 0}},   {7.0, {255, 0, 255}},
+      {0.0, {255, 0, 0}},   {0.1, {255, 153, 0}}, {1 / 6.0, {255, 255, 0}}, {0.25, {127, 255, 0}},
+      {0.4, {0, 255, 102}}, {0.5, {0, 255, 255}}, {0.6, {0, 102, 255}},     {0.75, {128, 0, 255}},
+      {0.9, {255, 0, 153}}, {1.0, {255, 0, 255}}, {-0.5, {255, 0, 0}},      {7.0, {255, 0, 255}},
   };
   for (const tCase& c : cases) {
     tRGB got = HueToColor(c.x);
