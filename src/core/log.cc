@@ -162,6 +162,15 @@ void WriteLog(const std::string& text, uint8_t kind, uint8_t minLevel) {
   }
 }
 
+bool TryWriteLog(const std::string& text, uint8_t kind, uint8_t minLevel) {
+  try {
+    WriteLog(text, kind, minLevel);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 void WriteResult(bool ok, const std::string& reason) {
   std::string content = ok ? std::string("OK") : reason.empty() ? "ERROR" : "ERROR " + reason;
   std::lock_guard<std::mutex> lock(LogLock());

@@ -18,6 +18,11 @@ enum : uint8_t { kLogNote = 0, kLogWarning = 1, kLogError = 2, kLogDebug = 3 };
 // when the log file cannot be opened or created.
 void WriteLog(const std::string& text, uint8_t kind, uint8_t minLevel);
 
+// WriteLog for failure handlers and the loop's own lines: a log that cannot be written (a
+// full disk) must not turn the report of one failure into another that ends the worker.
+// Returns false when the line could not be written.
+bool TryWriteLog(const std::string& text, uint8_t kind, uint8_t minLevel);
+
 // Rewrites the result file: "OK", "ERROR " + reason, or "ERROR" for an empty reason.
 void WriteResult(bool ok, const std::string& reason = std::string());
 

@@ -164,7 +164,7 @@ bool tOrderWorker::HandleFile(const std::string& name, tIterationState& it) {
     return HandleFileGuarded(name, it);
   } catch (const std::exception& e) {
     if (!fCall.fDisconnected) SetFileAside(name);
-    WriteLog(std::string("thrd: ") + e.what(), kLogError, 0);
+    TryWriteLog(std::string("thrd: ") + e.what(), kLogError, 0);
     PostFailure("2", "4");
     return true;
   }
@@ -213,7 +213,7 @@ bool tOrderWorker::HandleFileGuarded(const std::string& name, tIterationState& i
         WriteLog("thrd: extracted MetaLists to the log dir", kLogDebug, 2);
       }
     } catch (const std::exception& e) {
-      WriteLog(std::string("error connecting to cash server: ") + e.what(), kLogWarning, 0);
+      TryWriteLog(std::string("error connecting to cash server: ") + e.what(), kLogWarning, 0);
       it.error = true;
       return false;  // the file stays where it is for the next iteration
     }
@@ -328,13 +328,13 @@ void tOrderWorker::SetFileAside(const std::string& name) {
   // An order must never be lost: rename it in place, out of the listing, and say where.
   std::string why = LastErrorText();
   if (RenameNoReplace(from + name, from + name + ".failed")) {
-    WriteLog("thrd: can't move the failed order \"" + name + "\" to " + to + " (" + why +
-                 "); it lies in " + from + name + ".failed",
-             kLogError, 0);
+    TryWriteLog("thrd: can't move the failed order \"" + name + "\" to " + to + " (" + why +
+                    "); it lies in " + from + name + ".failed",
+                kLogError, 0);
   } else {
-    WriteLog("thrd: can't set the failed order \"" + name + "\" aside (" + why + "; " +
-                 LastErrorText() + "); it stays in " + from,
-             kLogError, 0);
+    TryWriteLog("thrd: can't set the failed order \"" + name + "\" aside (" + why + "; " +
+                    LastErrorText() + "); it stays in " + from,
+                kLogError, 0);
   }
 }
 

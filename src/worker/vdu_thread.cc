@@ -87,6 +87,21 @@ void TVDUThread::Execute() {
   fFinished.store(true);
 }
 
+void TVDUThread::ReportIterationFailure(const std::string& message, tIterationState& it) {
+  TryWriteLog("thrd: " + message, kLogError, 0);
+  try {
+    WriteResult(false, "THREAD_ERROR");
+  } catch (const std::exception& e) {
+    TryWriteLog(std::string("thrd: ") + e.what(), kLogError, 0);
+  }
+  try {
+    PostIterationFailure();
+  } catch (const std::exception& e) {
+    TryWriteLog(std::string("thrd: ") + e.what(), kLogError, 0);
+  }
+  it.error = true;
+}
+
 void TVDUThread::Iterate() {
   for (;;) {
     tIterationState it;
@@ -104,28 +119,32 @@ void TVDUThread::Iterate() {
       orderFiles_.First();
       commandFiles_.First();
       for (;;) {
-        bool goOn;
-        if (!orderFiles_.AtEnd()) {
-          std::string name = orderFiles_.Current();
-          orderFiles_.Next();
-          goOn = HandleOrderFile(name, it);
-        } else if (!commandFiles_.AtEnd()) {
-          std::string name = commandFiles_.Current();
-          commandFiles_.Next();
-          goOn = HandleCommandFile(name, it);
-        } else {
-          break;
+        bool goOn = true;
+        // A file that cannot be taken (it does not load, or its command is refused) stays
+        // where it is and fails the iteration, but the files listed after it are still
+        // handled: one bad file must not hold up every order behind it.
+        try {
+          if (!orderFiles_.AtEnd()) {
+            std::string name = orderFiles_.Current();
+            orderFiles_.Next();
+            goOn = HandleOrderFile(name, it);
+          } else if (!commandFiles_.AtEnd()) {
+            std::string name = commandFiles_.Current();
+            commandFiles_.Next();
+            goOn = HandleCommandFile(name, it);
+          } else {
+            break;
+          }
+        } catch (const std::exception& e) {
+          ReportIterationFailure(e.what(), it);
         }
         if (!goOn) break;
       }
     } catch (const std::exception& e) {
-      WriteLog(std::string("thrd: ") + e.what(), kLogError, 0);
-      WriteResult(false, "THREAD_ERROR");
-      PostIterationFailure();
-      it.error = true;
+      ReportIterationFailure(e.what(), it);
     }
     if (Terminated()) break;
-    if (it.connected) WriteLog("thrd: done", kLogNote, 0);
+    if (it.connected) TryWriteLog("thrd: done", kLogNote, 0);
     int seconds = it.error ? fErrInterval : fInterval;
     fhTimer = fhQueue->CreateTimer(seconds * 1000, &fhWait);
     if (!watcher_) fhWait.Reset();

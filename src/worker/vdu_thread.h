@@ -101,6 +101,9 @@ class TVDUThread : public tWorkerSettings {
  private:
   void Execute();
   void Iterate();
+  // The iteration guard's report: the log, the result file, the failure post, the error
+  // flag. Never throws.
+  void ReportIterationFailure(const std::string& message, tIterationState& it);
 
   std::unique_ptr<tTimerQueue> fhQueue;
   std::unique_ptr<tFolderWatcher> watcher_;
