@@ -18,15 +18,13 @@ namespace {
 
 std::string Request(const std::string& command, const std::string& attrs = "",
                     const std::string& children = "") {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><ZoltQuery><ZoltCMD CMD=\"" + command +
-         "\"" + attrs + ">" + children + "</ZoltCMD></ZoltQuery>";
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><ZoltQuery><ZoltCMD CMD=\"" + command + "\"" +
+         attrs + ">" + children + "</ZoltCMD></ZoltQuery>";
 }
 
 class SimTest : public ::testing::Test {
  protected:
-  explicit SimTest(tZoltSimOptions options = Quiet()) : sim_(std::move(options)) {
-    sim_.Start();
-  }
+  explicit SimTest(tZoltSimOptions options = Quiet()) : sim_(std::move(options)) { sim_.Start(); }
   void TearDown() override { FreeConnectionPool(); }
   tXmlDocument Send(const std::string& request) { return Call(sim_, tVia::kTcp, request); }
 
@@ -283,9 +281,9 @@ TEST_F(CheckMenuTest, UnknownMenuIdsAreRefused) {
       {"<Dish id=\"101\" quantity=\"-1000\"/>", kErrBadRequest},
   };
   for (const auto& c : cases) {
-    const tXmlDocument answer = Send(Request(
-        "ValidateOrder", "", "<Table code=\"0\"/><Session><Station code=\"1\"/>" +
-                                 std::string(c.session) + "</Session>"));
+    const tXmlDocument answer = Send(Request("ValidateOrder", "",
+                                             "<Table code=\"0\"/><Session><Station code=\"1\"/>" +
+                                                 std::string(c.session) + "</Session>"));
     EXPECT_EQ(ErrorNumber(answer), c.error == 0 ? -1 : c.error) << c.session;
   }
 }
@@ -312,13 +310,13 @@ TEST(MessagePollTest, ReadAfterConfiguredPolls) {
     tZoltXML::ParseMessageID(Call(sim, tVia::kTcp, tZoltXML::BuildWaiterMessage(req, "m", 11, 5)),
                              id);
     bool read = false;
-    tZoltXML::ParseMessageRead(Call(sim, tVia::kTcp, tZoltXML::BuildGetWaiterMessages(req, 12)),
-                               id, read);
+    tZoltXML::ParseMessageRead(Call(sim, tVia::kTcp, tZoltXML::BuildGetWaiterMessages(req, 12)), id,
+                               read);
     EXPECT_TRUE(read) << "not listed for another waiter";
     std::vector<bool> listed;
     for (size_t i = 0; i < c.listed.size(); ++i) {
-      tZoltXML::ParseMessageRead(
-          Call(sim, tVia::kTcp, tZoltXML::BuildGetWaiterMessages(req, 11)), id, read);
+      tZoltXML::ParseMessageRead(Call(sim, tVia::kTcp, tZoltXML::BuildGetWaiterMessages(req, 11)),
+                                 id, read);
       listed.push_back(!read);
     }
     EXPECT_EQ(listed, c.listed) << "read after " << c.readAfter;

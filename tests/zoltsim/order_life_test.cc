@@ -7,8 +7,8 @@
 
 #include "cashserver/zolt_xml.h"
 #include "transport/tcp_client.h"
-#include "zoltsim/zolt_sim.h"
 #include "zoltsim/sim_test_util.h"
+#include "zoltsim/zolt_sim.h"
 
 namespace q2::sim::test {
 namespace {
@@ -58,7 +58,8 @@ TEST_P(OrderLifeTest, CreateSavePayVoidClose) {
   std::string guid;
   int32_t visit = 0;
   tZoltXML::ParseOrderData(created, guid, visit);
-  EXPECT_TRUE(std::regex_match(guid, std::regex(R"(\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\})")))
+  EXPECT_TRUE(
+      std::regex_match(guid, std::regex(R"(\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\})")))
       << guid;
   EXPECT_GT(visit, 0);
   int32_t seq = 0;
@@ -138,10 +139,20 @@ TEST_P(OrderLifeTest, CreateSavePayVoidClose) {
   EXPECT_EQ(o.prepayLines[0].reason, kDeposit);
   EXPECT_TRUE(o.prepayLines[0].deleted);
 
-  const std::vector<std::string> expected = {
-      "GetSystemInfo", "CreateOrder", "GetOrder",          "SaveOrder",         "DeliveryUpdateStatus",
-      "WaiterMessage", "GetWaiterMessages", "GetWaiterMessages", "SaveOrder", "PayOrder",
-      "GetOrder",      "SaveOrder",   "CloseVisit",        "GetOrder"};
+  const std::vector<std::string> expected = {"GetSystemInfo",
+                                             "CreateOrder",
+                                             "GetOrder",
+                                             "SaveOrder",
+                                             "DeliveryUpdateStatus",
+                                             "WaiterMessage",
+                                             "GetWaiterMessages",
+                                             "GetWaiterMessages",
+                                             "SaveOrder",
+                                             "PayOrder",
+                                             "GetOrder",
+                                             "SaveOrder",
+                                             "CloseVisit",
+                                             "GetOrder"};
   EXPECT_EQ(sim.Commands(), expected);
   const std::vector<tJournalEntry> journal = sim.Journal();
   ASSERT_EQ(journal.size(), expected.size());
@@ -157,14 +168,15 @@ TEST_P(OrderLifeTest, CreateSavePayVoidClose) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Transports, OrderLifeTest,
-    ::testing::Values(tTransportCase{"TcpPlain", tVia::kTcp, false, "", 0},
-                      tTransportCase{"TcpCompressed", tVia::kTcp, true, "", 0},
-                      tTransportCase{"TcpScrambledCompressed", tVia::kTcp, true, "ключ-1",
-                                     0x5EEDBA5E},
-                      tTransportCase{"Http", tVia::kHttp, false, "", 0}),
-    [](const ::testing::TestParamInfo<tTransportCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Transports, OrderLifeTest,
+                         ::testing::Values(tTransportCase{"TcpPlain", tVia::kTcp, false, "", 0},
+                                           tTransportCase{"TcpCompressed", tVia::kTcp, true, "", 0},
+                                           tTransportCase{"TcpScrambledCompressed", tVia::kTcp,
+                                                          true, "ключ-1", 0x5EEDBA5E},
+                                           tTransportCase{"Http", tVia::kHttp, false, "", 0}),
+                         [](const ::testing::TestParamInfo<tTransportCase>& info) {
+                           return info.param.name;
+                         });
 
 }  // namespace
 }  // namespace q2::sim::test

@@ -79,8 +79,8 @@ inline bool Exchange(const tZoltSim& sim, tVia via, const std::string& request, 
   const tHttpReply reply = HttpPost(sim.HttpPort(), "/xml", request, "login:secret");
   *raw = reply.body;
   if (reply.code != CURLE_OK || reply.status != 200) {
-    *error = std::string(curl_easy_strerror(reply.code)) + " status " +
-             std::to_string(reply.status);
+    *error =
+        std::string(curl_easy_strerror(reply.code)) + " status " + std::to_string(reply.status);
     return false;
   }
   return true;
@@ -111,8 +111,8 @@ inline int ErrorNumber(const tXmlDocument& answer) {
   return answer.IsEmpty() ? 0 : answer.Root().IntAttr("ZoltErrorN", -1);
 }
 
-inline std::unique_ptr<tZoltMenuItem> Item(tZoltMenuItemType type, int32_t component,
-                                           int32_t id, double quantity) {
+inline std::unique_ptr<tZoltMenuItem> Item(tZoltMenuItemType type, int32_t component, int32_t id,
+                                           double quantity) {
   auto item = std::make_unique<tZoltMenuItem>();
   item->miType = type;
   item->Component = component;

@@ -15,7 +15,7 @@ inline constexpr int kBusyServer = 2123;
 struct tFaultSet {
   std::vector<tFault> errors;  // in the order added; the first that matches answers
   int busyNumber = 0;
-  int busyTimes = 0;           // 0: off; -1: always
+  int busyTimes = 0;  // 0: off; -1: always
   bool closeAfterHandshake = false;
   bool closeMidResponse = false;
   bool noHandshakeAnswer = false;
@@ -31,13 +31,21 @@ std::string BusyText(int errorNumber);
 
 // One directive of a control text, parsed (see tZoltSim::Control).
 struct tDirective {
-  enum class tKind { kError, kBusy, kClose, kHandshake, kGarbage, kReadAfter, kClearJournal,
-                     kReset };
+  enum class tKind {
+    kError,
+    kBusy,
+    kClose,
+    kHandshake,
+    kGarbage,
+    kReadAfter,
+    kClearJournal,
+    kReset
+  };
   tKind kind = tKind::kReset;
-  tFault fault;              // kError; kBusy: errorNumber and times
-  std::string mode;          // kClose: "after-handshake", "mid-response" or "off"
-  bool on = false;           // kHandshake (on: answer it), kGarbage
-  int number = 0;            // kReadAfter
+  tFault fault;      // kError; kBusy: errorNumber and times
+  std::string mode;  // kClose: "after-handshake", "mid-response" or "off"
+  bool on = false;   // kHandshake (on: answer it), kGarbage
+  int number = 0;    // kReadAfter
 };
 
 // Splits a control text at new lines and "&", trims blanks, drops empty pieces and decodes

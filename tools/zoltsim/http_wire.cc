@@ -140,8 +140,8 @@ tHttpReader::tResult tHttpReader::Read(tHttpRequest* request, std::string* error
     request->headers.emplace_back(Lower(line.substr(0, colon)), Trim(line.substr(colon + 1)));
   }
   const std::string connection = Lower(request->Header("connection"));
-  request->keepAlive = request->version == "HTTP/1.1" ? connection != "close"
-                                                       : connection == "keep-alive";
+  request->keepAlive =
+      request->version == "HTTP/1.1" ? connection != "close" : connection == "keep-alive";
   if (Lower(request->Header("expect")) == "100-continue") {
     SendAll(fd_, kContinue, sizeof kContinue - 1, kRequestTimeoutMs);
   }
@@ -176,8 +176,8 @@ tHttpReader::tResult tHttpReader::Read(tHttpRequest* request, std::string* error
   return tResult::kOk;
 }
 
-std::string HttpResponseHead(int status, const std::string& reason,
-                             const std::string& contentType, size_t contentLength, bool close) {
+std::string HttpResponseHead(int status, const std::string& reason, const std::string& contentType,
+                             size_t contentLength, bool close) {
   std::string head = "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n";
   if (!contentType.empty()) head += "Content-Type: " + contentType + "\r\n";
   head += "Content-Length: " + std::to_string(contentLength) + "\r\n";
@@ -193,13 +193,20 @@ std::string BasicCredentials(const std::string& authorization) {
   int count = 0;
   for (const char c : coded) {
     int v;
-    if (c >= 'A' && c <= 'Z') v = c - 'A';
-    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') v = c - '0' + 52;
-    else if (c == '+') v = 62;
-    else if (c == '/') v = 63;
-    else if (c == '=') break;
-    else return {};
+    if (c >= 'A' && c <= 'Z')
+      v = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      v = c - '0' + 52;
+    else if (c == '+')
+      v = 62;
+    else if (c == '/')
+      v = 63;
+    else if (c == '=')
+      break;
+    else
+      return {};
     bits = (bits << 6) | static_cast<uint32_t>(v);
     count += 6;
     if (count >= 8) {

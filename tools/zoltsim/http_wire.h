@@ -56,8 +56,8 @@ class tHttpReader final {
 
 // "HTTP/1.1 <status> <reason>", Content-Type (when given), Content-Length, and
 // "Connection: close" when `close`.
-std::string HttpResponseHead(int status, const std::string& reason,
-                             const std::string& contentType, size_t contentLength, bool close);
+std::string HttpResponseHead(int status, const std::string& reason, const std::string& contentType,
+                             size_t contentLength, bool close);
 
 // The "login:password" of an "Authorization: Basic ..." value; empty for anything else.
 std::string BasicCredentials(const std::string& authorization);

@@ -12,11 +12,20 @@ std::string EscapeJournalField(const std::string& text) {
   out.reserve(text.size());
   for (const char c : text) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -30,8 +39,8 @@ std::string FormatJournalLine(const tJournalEntry& entry) {
 tJournalFile::tJournalFile(const std::string& path)
     : file_(std::fopen(path.c_str(), "ab")), path_(path) {
   if (!file_) {
-    throw std::runtime_error("cannot open the journal file \"" + path + "\": " +
-                             std::strerror(errno));
+    throw std::runtime_error("cannot open the journal file \"" + path +
+                             "\": " + std::strerror(errno));
   }
 }
 

@@ -109,6 +109,10 @@ int main(int argc, char** argv) {
     q2::sim::tZoltSim sim(options);
     sim.Start();
     std::printf("zoltsim: tcp 127.0.0.1:%u http 127.0.0.1:%u\n", sim.TcpPort(), sim.HttpPort());
+    if (!options.quiet) {
+      for (const std::string& fault : options.faults)
+        std::printf("zoltsim: fault %s\n", fault.c_str());
+    }
     std::fflush(stdout);
     int received = 0;
     sigwait(&signals, &received);

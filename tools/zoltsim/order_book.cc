@@ -199,8 +199,8 @@ void tOrderBook::ReadMenuElement(const tXmlNode& node, tOrderLine* line) const {
     const int32_t component = RequiredInt(node, "id");
     for (const tXmlNode& part : node.ChildNodes()) {
       if (!part.IsElement()) continue;
-      if (part.Name() != "ComboModi") BadRequest("unexpected element " + part.Name() +
-                                                 " in Component");
+      if (part.Name() != "ComboModi")
+        BadRequest("unexpected element " + part.Name() + " in Component");
       const int32_t id = RequiredInt(part, "id");
       CheckMenuId(restaurant_.menuItemIds, id, "menu item");
       line->components.emplace_back(component, id);
@@ -231,9 +231,9 @@ tOrderBook::tOrderState& tOrderBook::OrderOf(const tXmlNode& cmd) {
 std::string tOrderBook::NewGuid() {
   const uint64_t a = random_(), b = random_();
   char text[40];
-  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%04X-%012llX}",
-                static_cast<unsigned>(a >> 32), static_cast<unsigned>((a >> 16) & 0xFFFF),
-                static_cast<unsigned>(a & 0xFFFF), static_cast<unsigned>(b >> 48),
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%04X-%012llX}", static_cast<unsigned>(a >> 32),
+                static_cast<unsigned>((a >> 16) & 0xFFFF), static_cast<unsigned>(a & 0xFFFF),
+                static_cast<unsigned>(b >> 48),
                 static_cast<unsigned long long>(b & 0xFFFFFFFFFFFFull));
   return text;
 }
@@ -398,8 +398,8 @@ void tOrderBook::DeliveryUpdateStatus(const tXmlNode& cmd, tXmlNode) {
   const tXmlNode block = RequiredChild(cmd, "DeliveryBlock");
   const int32_t state = OptionalInt(block, "deliveryState", 0);
   OptionalInt(block, "zoneID", 0);
-  for (const char* attr : {"startTime", "travelTime", "deliveryTime", "forwarderSendTime",
-                           "forwarderReturnTime"}) {
+  for (const char* attr :
+       {"startTime", "travelTime", "deliveryTime", "forwarderSendTime", "forwarderReturnTime"}) {
     CheckDateTime(block, attr);
   }
   if (const tXmlNode source = cmd.Child("ExtSource")) OptionalInt(source, "source", 0);

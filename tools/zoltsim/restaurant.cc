@@ -22,8 +22,8 @@ std::vector<tRow> ReadRows(const tXmlNode& section, const std::string& rowName) 
   for (const tXmlNode& child : section.ChildNodes()) {
     if (!child.IsElement()) continue;
     if (child.Name() != rowName) {
-      throw DataError("<" + child.Name() + "> in <" + section.Name() + ">, expected <" +
-                      rowName + ">");
+      throw DataError("<" + child.Name() + "> in <" + section.Name() + ">, expected <" + rowName +
+                      ">");
     }
     rows.push_back(RowOf(child));
   }

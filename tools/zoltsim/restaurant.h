@@ -22,9 +22,9 @@ struct tRow {
 };
 
 struct tWaiterRow {
-  tRow row;                       // without "registered"
+  tRow row;  // without "registered"
   bool registered = true;
-  std::vector<tRow> stations;     // the Station children
+  std::vector<tRow> stations;  // the Station children
 };
 
 struct tRestaurant {

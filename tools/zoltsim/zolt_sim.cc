@@ -8,8 +8,8 @@
 #include <chrono>
 #include <cstdio>
 #include <list>
+#include <map>
 #include <mutex>
-#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -87,7 +87,8 @@ class tZoltSim::tImpl {
   // Journals one request, applies the error faults and carries the command out.
   tReply Dispatch(const std::string& transport, std::string document, const std::string& path,
                   const std::string& credentials);
-  void Control(const std::string& directives);
+  void Control(const std::string& directives, bool log = true);
+  void ApplyDirective(const tDirective& d);  // under mutex_
   std::string StateXml() const;
   std::string JournalText() const;
 
@@ -107,10 +108,16 @@ class tZoltSim::tImpl {
   std::atomic<uint16_t> tcpPort_{0}, httpPort_{0};
   std::thread tcpAccept_, httpAccept_;
   std::mutex connMutex_;  // guards openFds_ and workers_
-  std::set<int> openFds_;
+  // Open connections: descriptor -> waiting between requests (TCP connections only).
+  std::map<int, bool> openFds_;
   std::list<tWorker> workers_;
 
+  // Closes the TCP connections that wait between requests, so that the client's next call
+  // opens a new connection and meets a handshake fault just switched on.
+  void DropIdleTcpConnections();
+
  private:
+  void SetIdle(int fd, bool idle);
   void AcceptLoop(tXmlTcpListener& listener, bool http);
   void ServeTcp(tXmlTcpServerConnection& conn);
   void ServeHttp(int fd);
@@ -133,7 +140,8 @@ void tZoltSim::tImpl::Start() {
       journalFile_ = std::make_unique<tJournalFile>(options_.journalFile);
     }
   }
-  for (const std::string& directive : options_.faults) Control(directive);
+  // Silently: the executable's first line must be the one naming the ports.
+  for (const std::string& directive : options_.faults) Control(directive, false);
   tcpListener_ = std::make_unique<tXmlTcpListener>(kLoopback, options_.tcpPort);
   httpListener_ = std::make_unique<tXmlTcpListener>(kLoopback, options_.httpPort);
   tcpPort_ = tcpListener_->Port();
@@ -151,7 +159,7 @@ void tZoltSim::tImpl::Stop() {
   httpAccept_.join();
   {
     std::lock_guard<std::mutex> lock(connMutex_);
-    for (int fd : openFds_) shutdown(fd, SHUT_RDWR);
+    for (const auto& [fd, idle] : openFds_) shutdown(fd, SHUT_RDWR);
   }
   // No new workers appear once the accept loops have ended.
   for (tWorker& w : workers_) w.thread.join();
@@ -178,7 +186,7 @@ void tZoltSim::tImpl::AcceptLoop(tXmlTcpListener& listener, bool http) {
     });
     if (!client) continue;
     const int fd = client.Release();
-    openFds_.insert(fd);
+    openFds_.emplace(fd, false);
     tWorker& worker = workers_.emplace_back();
     worker.thread = std::thread([this, fd, http, done = worker.done] {
       // A descriptor leaves openFds_ before it is closed, so that Stop never shuts down a
@@ -198,6 +206,19 @@ void tZoltSim::tImpl::AcceptLoop(tXmlTcpListener& listener, bool http) {
       }
       *done = true;
     });
+  }
+}
+
+void tZoltSim::tImpl::SetIdle(int fd, bool idle) {
+  std::lock_guard<std::mutex> lock(connMutex_);
+  const auto it = openFds_.find(fd);
+  if (it != openFds_.end()) it->second = idle;
+}
+
+void tZoltSim::tImpl::DropIdleTcpConnections() {
+  std::lock_guard<std::mutex> lock(connMutex_);
+  for (const auto& [fd, idle] : openFds_) {
+    if (idle) shutdown(fd, SHUT_RDWR);
   }
 }
 
@@ -236,6 +257,9 @@ void tZoltSim::tImpl::ServeTcp(tXmlTcpServerConnection& conn) {
     return;
   }
   conn.SetKey(options_.key);
+  // Idle from the moment an answer is complete on this side: the client may start its
+  // next call as soon as it has the answer, before the acknowledgement has been read here.
+  SetIdle(conn.Fd(), true);
   while (!stop_) {
     tXmlTcpRequest request;
     bool closed = false;
@@ -245,6 +269,7 @@ void tZoltSim::tImpl::ServeTcp(tXmlTcpServerConnection& conn) {
       if (!closed && !stop_) Log("zoltsim: tcp connection dropped: " + error);
       return;
     }
+    SetIdle(conn.Fd(), false);
     const tReply reply = Dispatch("tcp", std::move(request.payload), "", "");
     if (reply.closeMidResponse) {
       // The full length, then half of the body: the client sees the connection end while
@@ -260,6 +285,7 @@ void tZoltSim::tImpl::ServeTcp(tXmlTcpServerConnection& conn) {
       conn.SendRaw(reply.answer.data(), reply.answer.size() / 2);
       return;
     }
+    SetIdle(conn.Fd(), true);
     if (!conn.WriteResponse(reply.garbage ? kGarbage : reply.answer, request.requestNumber)) {
       return;
     }
@@ -305,8 +331,8 @@ void tZoltSim::tImpl::ServeHttp(int fd) {
       const tReply reply = Dispatch("http", std::move(document), request.target,
                                     BasicCredentials(request.Header("authorization")));
       if (reply.closeMidResponse) {
-        const std::string head = HttpResponseHead(200, "OK", "text/xml; charset=utf-8",
-                                                  reply.answer.size(), false);
+        const std::string head =
+            HttpResponseHead(200, "OK", "text/xml; charset=utf-8", reply.answer.size(), false);
         SendAll(fd, head.data(), head.size(), kIoTimeoutMs);
         SendAll(fd, reply.answer.data(), reply.answer.size() / 2, kIoTimeoutMs);
         return;
@@ -322,8 +348,7 @@ void tZoltSim::tImpl::ServeHttp(int fd) {
 }
 
 tZoltSim::tImpl::tReply tZoltSim::tImpl::Dispatch(const std::string& transport,
-                                                  std::string document,
-                                                  const std::string& path,
+                                                  std::string document, const std::string& path,
                                                   const std::string& credentials) {
   // The TCP client sends the document up to its zero byte; accept one there as well.
   if (transport == "tcp" && !document.empty() && document.back() == '\0') document.pop_back();
@@ -388,39 +413,52 @@ tZoltSim::tImpl::tReply tZoltSim::tImpl::Dispatch(const std::string& transport,
   return reply;
 }
 
-void tZoltSim::tImpl::Control(const std::string& directives) {
+void tZoltSim::tImpl::Control(const std::string& directives, bool log) {
   for (const std::string& piece : SplitDirectives(directives)) {
     const tDirective d = ParseDirective(piece);
-    std::lock_guard<std::mutex> lock(mutex_);
-    switch (d.kind) {
-      case tDirective::tKind::kError:
-        faults_.errors.push_back(d.fault);
-        break;
-      case tDirective::tKind::kBusy:
-        faults_.busyNumber = d.fault.errorNumber;
-        faults_.busyTimes = d.fault.times;
-        break;
-      case tDirective::tKind::kClose:
-        faults_.closeAfterHandshake = d.mode == "after-handshake";
-        faults_.closeMidResponse = d.mode == "mid-response";
-        break;
-      case tDirective::tKind::kHandshake:
-        faults_.noHandshakeAnswer = !d.on;
-        break;
-      case tDirective::tKind::kGarbage:
-        faults_.garbageAnswer = d.on;
-        break;
-      case tDirective::tKind::kReadAfter:
-        book_.SetReadAfterPolls(d.number);
-        break;
-      case tDirective::tKind::kClearJournal:
-        journal_.clear();
-        break;
-      case tDirective::tKind::kReset:
-        faults_ = tFaultSet();
-        break;
+    if ((d.kind == tDirective::tKind::kClose && d.mode == "after-handshake") ||
+        (d.kind == tDirective::tKind::kHandshake && !d.on)) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ApplyDirective(d);
+      }
+      DropIdleTcpConnections();
+    } else {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ApplyDirective(d);
     }
-    Log("zoltsim: control " + piece);
+    if (log) Log("zoltsim: control " + piece);
+  }
+}
+
+void tZoltSim::tImpl::ApplyDirective(const tDirective& d) {
+  switch (d.kind) {
+    case tDirective::tKind::kError:
+      faults_.errors.push_back(d.fault);
+      break;
+    case tDirective::tKind::kBusy:
+      faults_.busyNumber = d.fault.errorNumber;
+      faults_.busyTimes = d.fault.times;
+      break;
+    case tDirective::tKind::kClose:
+      faults_.closeAfterHandshake = d.mode == "after-handshake";
+      faults_.closeMidResponse = d.mode == "mid-response";
+      break;
+    case tDirective::tKind::kHandshake:
+      faults_.noHandshakeAnswer = !d.on;
+      break;
+    case tDirective::tKind::kGarbage:
+      faults_.garbageAnswer = d.on;
+      break;
+    case tDirective::tKind::kReadAfter:
+      book_.SetReadAfterPolls(d.number);
+      break;
+    case tDirective::tKind::kClearJournal:
+      journal_.clear();
+      break;
+    case tDirective::tKind::kReset:
+      faults_ = tFaultSet();
+      break;
   }
 }
 
@@ -523,8 +561,11 @@ void tZoltSim::SetPayBusy(int errorNumber, int times) {
 }
 
 void tZoltSim::SetCloseAfterHandshake(bool on) {
-  std::lock_guard<std::mutex> lock(impl_->mutex_);
-  impl_->faults_.closeAfterHandshake = on;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex_);
+    impl_->faults_.closeAfterHandshake = on;
+  }
+  if (on) impl_->DropIdleTcpConnections();
 }
 
 void tZoltSim::SetCloseMidResponse(bool on) {
@@ -533,8 +574,11 @@ void tZoltSim::SetCloseMidResponse(bool on) {
 }
 
 void tZoltSim::SetNoHandshakeAnswer(bool on) {
-  std::lock_guard<std::mutex> lock(impl_->mutex_);
-  impl_->faults_.noHandshakeAnswer = on;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex_);
+    impl_->faults_.noHandshakeAnswer = on;
+  }
+  if (on) impl_->DropIdleTcpConnections();
 }
 
 void tZoltSim::SetGarbageAnswer(bool on) {
