@@ -1,8 +1,8 @@
 // A forwarding stand-in between the client and the simulator that loses the connection at
-// one command: requests pass through to the simulator unchanged, except that the next
-// `cuts` requests of the chosen command are not forwarded and their connection is closed
-// without an answer. So a test sees a lost connection at exactly the step it wants, with
-// the simulator's journal still the record of what reached the cash server.
+// one command: requests pass through to the simulator unchanged, except that after `skip`
+// requests of the chosen command the next `cuts` of them are not forwarded and their
+// connection is closed without an answer. So a test sees a lost connection at exactly the step it
+// wants, with the simulator's journal still the record of what reached the cash server.
 #pragma once
 
 #include <atomic>
@@ -17,10 +17,11 @@ namespace q2::test {
 
 class tCutProxy final {
  public:
-  tCutProxy(uint16_t upstreamPort, std::string command, int cuts)
+  tCutProxy(uint16_t upstreamPort, std::string command, int cuts, int skip = 0)
       : upstream_("127.0.0.1:" + std::to_string(upstreamPort)),
         command_(std::move(command)),
         cuts_(cuts),
+        skip_(skip),
         server_(Behaviour()) {}
 
   uint16_t Port() const { return server_.Port(); }
@@ -38,7 +39,7 @@ class tCutProxy final {
   tServerBehaviour Behaviour() {
     tServerBehaviour b;
     b.reply = [this](tXmlTcpServerConnection& conn, const tXmlTcpRequest& request) {
-      if (CommandOf(request.payload) == command_ && cuts_ > 0) {
+      if (CommandOf(request.payload) == command_ && skip_-- <= 0 && cuts_ > 0) {
         --cuts_;
         return false;
       }
@@ -56,7 +57,7 @@ class tCutProxy final {
 
   const std::string upstream_;
   const std::string command_;
-  std::atomic<int> cuts_;
+  std::atomic<int> cuts_, skip_;
   tTestXmlServer server_;  // last: its threads use the members above
 };
 
