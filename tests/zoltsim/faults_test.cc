@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "cashserver/zolt_xml.h"
 #include "test_util.h"
+#include "transport/cash_server_call.h"
 #include "transport/tcp_client.h"
 #include "zoltsim/journal.h"
 #include "zoltsim/sim_test_util.h"
@@ -209,6 +211,46 @@ TEST_F(FaultTest, ControlRequestSetsAndResetsFaults) {
   EXPECT_EQ(ErrorNumber(Pay(tVia::kHttp, guid)), 2107) << "directives before the bad one hold";
   EXPECT_EQ(HttpPost(sim_.HttpPort(), "/control", "reset").status, 200);
   EXPECT_EQ(Status(Pay(tVia::kTcp, guid)), "Ok");
+}
+
+// What the worker's call makes of each fault: an error answer comes from a server that was
+// reached; everything else counts as a lost connection.
+TEST_F(FaultTest, CashServerCallSeesEachFault) {
+  const struct {
+    const char* name;
+    std::function<void(tZoltSim&, bool)> set;
+    bool tcpOnly;
+    std::string message;  // start of the failure's message; empty: any
+    bool disconnected;
+  } cases[] = {
+      {"error answer",
+       [](tZoltSim& s, bool on) {
+         if (on) s.AddErrorAnswer({"GetSystemInfo", 55, "касса закрыта", 1});
+       },
+       false, "Zolt XML error \"касса закрыта\"", false},
+      {"garbage", [](tZoltSim& s, bool on) { s.SetGarbageAnswer(on); }, false, "", true},
+      {"mid-response", [](tZoltSim& s, bool on) { s.SetCloseMidResponse(on); }, false, "", true},
+      {"after handshake", [](tZoltSim& s, bool on) { s.SetCloseAfterHandshake(on); }, true,
+       "ZoltCALL error \"", true},
+  };
+  for (const tVia via : {tVia::kTcp, tVia::kHttp}) {
+    tCashServerCall call = CallTo(sim_, via);
+    for (const auto& c : cases) {
+      if (c.tcpOnly && via == tVia::kHttp) continue;
+      c.set(sim_, true);
+      tXmlDocument answer;
+      try {
+        call.CallCashServer(tZoltXML::BuildGetSystemInfo(req_), answer);
+        ADD_FAILURE() << c.name << " passed";
+      } catch (const std::exception& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(c.message, 0), 0u) << c.name << ": " << e.what();
+      }
+      EXPECT_EQ(call.fDisconnected, c.disconnected) << c.name;
+      c.set(sim_, false);
+      call.CallCashServer(tZoltXML::BuildGetSystemInfo(req_), answer);
+      EXPECT_FALSE(call.fDisconnected) << c.name;
+    }
+  }
 }
 
 TEST(OptionFaultTest, FaultsFromOptionsApplyAtStart) {
