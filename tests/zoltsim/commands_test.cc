@@ -339,5 +339,22 @@ TEST_F(SimTest, ReadAfterCanChangeWhileRunning) {
   EXPECT_EQ(sim_.Messages()[0].polls, 1);
 }
 
+TEST_F(SimTest, RestartKeepsStateAndJournal) {
+  EXPECT_THROW(sim_.Start(), std::logic_error);
+  tZoltOrder order = SampleOrder();
+  std::string guid;
+  int32_t visit = 0;
+  tZoltXML::ParseOrderData(Send(tZoltXML::BuildCreateOrder(req_, order, 1, 1, 11)), guid, visit);
+  FreeConnectionPool();
+  sim_.Stop();
+  EXPECT_EQ(sim_.TcpPort(), 0);
+  sim_.Stop();
+  sim_.Start();
+  int32_t seq = 0;
+  tZoltXML::ParseSeqData(Send(tZoltXML::BuildGetOrder(req_, guid)), seq);
+  EXPECT_EQ(seq, 1);
+  EXPECT_EQ(sim_.Commands(), (std::vector<std::string>{"CreateOrder", "GetOrder"}));
+}
+
 }  // namespace
 }  // namespace q2::sim::test
