@@ -248,6 +248,17 @@ TEST_F(SimTest, PartialVoidLeavesTheRestStandingAndFinishedCanBeForced) {
   ASSERT_EQ(after.Items.size(), 3u);
   EXPECT_EQ(after.Items[0].Id, data.Items[0].Id);
   EXPECT_DOUBLE_EQ(after.Items[0].Quaintity, 1.0);
+  // The rest in a second request; a later save does not bring the line back.
+  ASSERT_EQ(Status(Send(Request("SaveOrder", "",
+                                "<Order guid=\"" + guid + "\"/><Session><Dish uni=\"" + uni +
+                                    "\"><Void code=\"9\" quantity=\"1000\"/></Dish></Session>"))),
+            "Ok");
+  ASSERT_EQ(Status(Send(tZoltXML::BuildSaveNotDeferredOrder(req_, guid))), "Ok");
+  tZoltVoidData gone;
+  tZoltXML::ParseVoidData(Send(tZoltXML::BuildGetOrder(req_, guid)), gone);
+  ASSERT_EQ(gone.Items.size(), 2u);
+  EXPECT_NE(gone.Items[0].Id, data.Items[0].Id);
+  EXPECT_EQ(sim_.Orders()[0].lines[0].voids, 2);
 
   EXPECT_TRUE(sim_.SetOrderFinished(guid, true));
   EXPECT_FALSE(sim_.SetOrderFinished("{nothing}", true));

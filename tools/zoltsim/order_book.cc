@@ -59,21 +59,16 @@ void AppendRows(tXmlNode parent, const std::string& container, const std::vector
 
 int Standing(const tOrderLine& line) { return line.quantity - line.voidedQuantity; }
 
-// A line stands (is listed) until a void has taken back all of it.
-bool Stands(const tOrderLine& line, const std::vector<int>& voidedUnis) {
-  if (Standing(line) > 0) return true;
-  for (int uni : voidedUnis) {
-    if (uni == line.uni) return false;
-  }
-  return true;
-}
+// A line stands (is listed) until voids have taken back all of it; a line saved with
+// quantity 0 stands until it is voided.
+bool Stands(const tOrderLine& line) { return Standing(line) > 0 || line.voids == 0; }
 
-void Refresh(tZoltSim::tOrderState& order, const std::vector<int>& voidedUnis) {
+void Refresh(tZoltSim::tOrderState& order) {
   order.dishes.clear();
   order.combos.clear();
   order.prepays.clear();
   for (const tOrderLine& line : order.lines) {
-    if (!Stands(line, voidedUnis)) continue;
+    if (!Stands(line)) continue;
     (line.kind == "Dish" ? order.dishes : order.combos).emplace_back(line.uni, Standing(line));
   }
   for (const tPrepayLine& p : order.prepayLines) {
@@ -317,7 +312,6 @@ void tOrderBook::SaveOrder(const tXmlNode& cmd, tXmlNode) {
   if (const tXmlNode station = cmd.Child("Order").Child("Station")) {
     order.stationCode = RequiredInt(station, "code");
   }
-  std::vector<int> voidedUnis;
   if (const tXmlNode session = cmd.Child("Session")) {
     for (const tXmlNode& child : session.ChildNodes()) {
       if (!child.IsElement()) continue;
@@ -326,7 +320,7 @@ void tOrderBook::SaveOrder(const tXmlNode& cmd, tXmlNode) {
         const int32_t uni = RequiredInt(child, "uni");
         tOrderLine* line = nullptr;
         for (tOrderLine& l : order.lines) {
-          if (l.uni == uni && l.kind == name && Stands(l, voidedUnis)) line = &l;
+          if (l.uni == uni && l.kind == name && Stands(l)) line = &l;
         }
         if (line == nullptr) {
           Refuse(kErrLineNotFound, name + " uni " + std::to_string(uni) + " not in the order");
@@ -341,7 +335,7 @@ void tOrderBook::SaveOrder(const tXmlNode& cmd, tXmlNode) {
           }
           line->voidedQuantity += quantity;
           line->voidReason = code;
-          voidedUnis.push_back(uni);
+          ++line->voids;
           order.voided = true;
         }
       } else if (name == "Dish" || name == "Combo") {
@@ -388,7 +382,7 @@ void tOrderBook::SaveOrder(const tXmlNode& cmd, tXmlNode) {
     if (p.uni == 0) p.uni = nextUni_++;
   }
   if (cmd.HasAttr("deferred")) order.deferred = deferred == "1";
-  Refresh(order, voidedUnis);
+  Refresh(order);
   target = std::move(order);
 }
 

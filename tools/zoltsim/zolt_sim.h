@@ -126,6 +126,7 @@ class tZoltSim final {
     int quantity = 0;                             // thousandths, as saved
     int voidedQuantity = 0;                       // thousandths taken back by voids
     int voidReason = 0;                           // code of the last void
+    int voids = 0;                                // Void elements applied
     std::vector<int> modifiers;                   // Modi ids below the line, any depth
     std::vector<std::pair<int, int>> components;  // (Component id, ComboModi id)
   };
