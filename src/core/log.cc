@@ -1,5 +1,7 @@
 #include "core/log.h"
 
+#include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <stdexcept>
 
@@ -70,7 +72,30 @@ std::string FoldLineBreaks(const std::string& text) {
   return out;
 }
 
+std::atomic<tLogFailureMode> gFailureMode{tLogFailureMode::kThrow};
+std::atomic<bool> gFailing{false};
+
+// Runs a write under the failure mode in effect.
+template <typename F>
+void Guarded(const char* what, F&& write) {
+  if (gFailureMode.load() == tLogFailureMode::kThrow) {
+    write();
+    return;
+  }
+  try {
+    write();
+    if (gFailing.exchange(false)) fprintf(stderr, "quillon2: the %s is written again\n", what);
+  } catch (const std::exception& e) {
+    if (!gFailing.exchange(true)) fprintf(stderr, "quillon2: cannot write the %s: %s\n", what, e.what());
+  }
+}
+
+void WriteLogLine(const std::string& text, uint8_t kind, uint8_t level);
+void WriteResultFile(const std::string& content);
+
 }  // namespace
+
+void SetLogFailureMode(tLogFailureMode mode) { gFailureMode.store(mode); }
 
 std::string IncludeTrailingDelimiter(const std::string& path) {
   if (!path.empty() && path.back() == '/') return path;
@@ -131,6 +156,12 @@ bool ForceFolders(const std::string& path) {
 void WriteLog(const std::string& text, uint8_t kind, uint8_t minLevel) {
   uint8_t level = LogLevel();
   if (level < minLevel) return;
+  Guarded("log", [&] { WriteLogLine(text, kind, level); });
+}
+
+namespace {
+
+void WriteLogLine(const std::string& text, uint8_t kind, uint8_t level) {
   std::string line;
   if (text.empty()) {
     line = "\r\n";
@@ -158,21 +189,14 @@ void WriteLog(const std::string& text, uint8_t kind, uint8_t minLevel) {
   int64_t size = 0;
   if (file.Size(&size) && size == 0) bytes = std::string("\xFF\xFE", 2) + bytes;
   if (!file.Write(bytes.data(), bytes.size())) {
-    throw std::runtime_error("Cannot write file \"" + name + "\". " + LastErrorText());
+    // Never leave half a line (or half a UTF-16 code unit) for the next line to follow.
+    std::string why = LastErrorText();
+    file.Truncate(size);
+    throw std::runtime_error("Cannot write file \"" + name + "\". " + why);
   }
 }
 
-bool TryWriteLog(const std::string& text, uint8_t kind, uint8_t minLevel) {
-  try {
-    WriteLog(text, kind, minLevel);
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
-void WriteResult(bool ok, const std::string& reason) {
-  std::string content = ok ? std::string("OK") : reason.empty() ? "ERROR" : "ERROR " + reason;
+void WriteResultFile(const std::string& content) {
   std::lock_guard<std::mutex> lock(LogLock());
   std::string folder = LogFolder();
   if (!DirectoryExists(folder)) ForceFolders(folder);
@@ -185,6 +209,22 @@ void WriteResult(bool ok, const std::string& reason) {
   if (!file.Write(bytes.data(), bytes.size())) {
     throw std::runtime_error("Cannot write file \"" + name + "\". " + LastErrorText());
   }
+}
+
+}  // namespace
+
+bool TryWriteLog(const std::string& text, uint8_t kind, uint8_t minLevel) {
+  try {
+    WriteLog(text, kind, minLevel);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void WriteResult(bool ok, const std::string& reason) {
+  std::string content = ok ? std::string("OK") : reason.empty() ? "ERROR" : "ERROR " + reason;
+  Guarded("result file", [&] { WriteResultFile(content); });
 }
 
 void WriteTextFile(const std::string& data, bool utf8, const std::string& path) {

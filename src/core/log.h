@@ -18,6 +18,13 @@ enum : uint8_t { kLogNote = 0, kLogWarning = 1, kLogError = 2, kLogDebug = 3 };
 // when the log file cannot be opened or created.
 void WriteLog(const std::string& text, uint8_t kind, uint8_t minLevel);
 
+// What a log or result file that cannot be written does. kThrow (the default): WriteLog and
+// WriteResult throw, as their callers expect in tests and tools. kReport (the service): they
+// do not throw; the first failure is said on the standard error (which the service manager
+// keeps) and so is the recovery, so that a full disk can never stop the order work.
+enum class tLogFailureMode { kThrow, kReport };
+void SetLogFailureMode(tLogFailureMode mode);
+
 // WriteLog for failure handlers and the loop's own lines: a log that cannot be written (a
 // full disk) must not turn the report of one failure into another that ends the worker.
 // Returns false when the line could not be written.

@@ -66,6 +66,9 @@ int RunService(tWorkerFactory factory) {
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Unattended: a log that cannot be written (a full disk) is said on the standard error and
+  // never stops the order work.
+  SetLogFailureMode(tLogFailureMode::kReport);
 
   // The manager that runs us (systemd, the built-in one, or none) follows these reports.
   ReportServiceState(kServiceStartPending);

@@ -67,7 +67,7 @@ std::vector<std::string> ListDirectory(const std::string& folder, const std::str
   }
   int err = errno;
   closedir(dir);
-  if (err) errno = err;
+  errno = err;  // 0 after a complete listing
   return names;
 }
 

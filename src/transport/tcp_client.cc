@@ -48,7 +48,10 @@ struct tConnection {
 bool IsExtended(uint32_t flags) { return (flags & kXmlFlagsLevelMask) != 0; }
 
 std::string StepFailure(const std::string& step) {
-  return step + SocketErrorText(LastSocketError());
+  const int code = LastSocketError();
+  // Code 0 means the peer closed the connection (a receive returned nothing): say so, since
+  // ". Error=0" alone tells an operator nothing.
+  return step + SocketErrorText(code) + (code == 0 ? " (connection closed by the server)" : "");
 }
 
 // The host part as an IPv4 address: dotted, else resolved (its first address).

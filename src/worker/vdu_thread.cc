@@ -7,9 +7,18 @@
 
 namespace q2 {
 
-void tStringLister::PopulateFileList(const std::string& folder, const std::string& nameTemplate) {
+bool tStringLister::PopulateFileList(const std::string& folder, const std::string& nameTemplate) {
+  SetLastErrorCode(0);
   names_ = ListDirectory(folder, nameTemplate);
   frec = 0;
+  return !(names_.empty() && LastErrorCode() != 0);
+}
+
+void TVDUThread::ListFolder(tStringLister& list, const std::string& folder, tIterationState& it) {
+  if (!list.PopulateFileList(folder, "*.xml")) {
+    TryWriteLog("thrd: can't list the folder \"" + folder + "\": " + LastErrorText(), kLogError, 0);
+    it.error = true;
+  }
 }
 
 TVDUThread::TVDUThread() : fhQueue(std::make_unique<tTimerQueue>()) {}
@@ -114,8 +123,8 @@ void TVDUThread::Iterate() {
       // the next one: take the wake-up now rather than at the end of the iteration.
       if (watcher_) fhWait.Reset();
       PollRemoteFolders();
-      orderFiles_.PopulateFileList(fOrderDir, "*.xml");
-      commandFiles_.PopulateFileList(fCMDDir, "*.xml");
+      ListFolder(orderFiles_, fOrderDir, it);
+      ListFolder(commandFiles_, fCMDDir, it);
       orderFiles_.First();
       commandFiles_.First();
       for (;;) {

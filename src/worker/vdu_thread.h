@@ -30,7 +30,8 @@ namespace q2 {
 // A list of file names with a cursor, filled from a directory listing (unsorted).
 class tStringLister final {
  public:
-  void PopulateFileList(const std::string& folder, const std::string& nameTemplate);
+  // False (and an empty list) when the folder cannot be read.
+  bool PopulateFileList(const std::string& folder, const std::string& nameTemplate);
   void First() { frec = 0; }
   void Next() {
     if (frec < names_.size()) ++frec;
@@ -104,6 +105,9 @@ class TVDUThread : public tWorkerSettings {
   // The iteration guard's report: the log, the result file, the failure post, the error
   // flag. Never throws.
   void ReportIterationFailure(const std::string& message, tIterationState& it);
+  // Lists a folder; a folder that cannot be read is said in the log and fails the iteration,
+  // but the other folder is still handled.
+  void ListFolder(tStringLister& list, const std::string& folder, tIterationState& it);
 
   std::unique_ptr<tTimerQueue> fhQueue;
   std::unique_ptr<tFolderWatcher> watcher_;
