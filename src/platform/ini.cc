@@ -1,3 +1,4 @@
+#include "platform/text.h"
 #include "platform/ini.h"
 
 #include <unistd.h>
@@ -13,16 +14,6 @@ namespace q2 {
 
 namespace {
 
-bool SameNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::string TrimBlanks(const std::string& s) {
   size_t b = 0, e = s.size();
@@ -72,7 +63,7 @@ bool IsSection(const std::string& line, std::string* name) {
 bool IsKey(const std::string& line, const std::string& key, std::string* value) {
   size_t eq = line.find('=');
   if (eq == std::string::npos) return false;
-  if (!SameNoCase(TrimBlanks(line.substr(0, eq)), key)) return false;
+  if (!SameNoCaseAscii(TrimBlanks(line.substr(0, eq)), key)) return false;
   if (value) *value = TrimBlanks(line.substr(eq + 1));
   return true;
 }
@@ -145,7 +136,7 @@ std::optional<std::string> tIniFile::Read(const std::string& section,
   for (const tLine& line : SplitLines(data, &crlf)) {
     std::string name;
     if (IsSection(line.text, &name)) {
-      inSection = SameNoCase(name, section);
+      inSection = SameNoCaseAscii(name, section);
       continue;
     }
     std::string value;
@@ -196,7 +187,7 @@ void tIniFile::WriteString(const std::string& section, const std::string& key,
     std::string name;
     if (IsSection(lines[i].text, &name)) {
       if (inSection) break;  // the section ended before the key was found
-      inSection = SameNoCase(name, section);
+      inSection = SameNoCaseAscii(name, section);
       if (inSection) {
         sectionFound = true;
         insertAt = i + 1;

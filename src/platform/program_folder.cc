@@ -1,3 +1,4 @@
+#include "platform/text.h"
 #include "platform/program_folder.h"
 
 #include <unistd.h>
@@ -8,19 +9,6 @@
 #include "platform/files.h"
 
 namespace q2 {
-
-namespace {
-bool SameNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-}  // namespace
 
 std::string ExecutablePath() {
   char buffer[PATH_MAX];
@@ -52,7 +40,7 @@ std::string ProgramFolder() {
 std::string FindFileNoCase(const std::string& folder, const std::string& name) {
   if (FileExists(folder + name)) return folder + name;
   for (const std::string& entry : ListDirectory(folder, "*")) {
-    if (SameNoCase(entry, name) && FileExists(folder + entry)) return folder + entry;
+    if (SameNoCaseAscii(entry, name) && FileExists(folder + entry)) return folder + entry;
   }
   return folder + name;
 }

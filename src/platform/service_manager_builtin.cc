@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "platform/text.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/process.h"
@@ -24,21 +25,11 @@ namespace {
 
 constexpr const char* kSection = "Service";
 
-bool SameNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // The registration key a value name stands for.
 std::string ValueKey(const std::string& valueName) {
-  if (SameNoCase(valueName, kServiceValueImagePath)) return kServiceValueImagePath;
-  if (SameNoCase(valueName, kServiceValueDescription)) return kServiceValueDescription;
+  if (SameNoCaseAscii(valueName, kServiceValueImagePath)) return kServiceValueImagePath;
+  if (SameNoCaseAscii(valueName, kServiceValueDescription)) return kServiceValueDescription;
   throw tSystemError(kErrFileNotFound, SysErrorMessage(ENOENT));
 }
 

@@ -292,15 +292,7 @@ bool tOrderWorker::HandleFileGuarded(const std::string& name, tIterationState& i
   }
 
   if (isOrderFile_) {
-    if (FileExists(fOldOrderDir + name)) {
-      WriteLog("order \"" + name + "\" already existed for whatever reason", kLogWarning, 0);
-      if (!DeleteFile(fOldOrderDir + name)) {
-        WriteLog("can't delete an existing order file! " + LastErrorText(), kLogWarning, 0);
-      }
-    }
-    if (!MoveFile(fOrderDir + name, fOldOrderDir + name)) {
-      throw std::runtime_error("can't move a new order: " + LastErrorText());
-    }
+    MoveToOldOrders(name);
   } else if (!DeleteFile(fCMDDir + name)) {
     throw std::runtime_error("can't delete a command file: " + LastErrorText());
   }

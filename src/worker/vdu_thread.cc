@@ -163,9 +163,7 @@ void TVDUThread::Iterate() {
   }
 }
 
-bool TVDUThread::HandleOrderFile(const std::string& name, tIterationState&) {
-  // The plain file road: without an order handler the file is only filed away.
-  WriteLog("thrd: -- found a new order file \"" + name + "\" --", kLogNote, 0);
+void TVDUThread::MoveToOldOrders(const std::string& name) {
   if (FileExists(fOldOrderDir + name)) {
     WriteLog("order \"" + name + "\" already existed for whatever reason", kLogWarning, 0);
     if (!DeleteFile(fOldOrderDir + name)) {
@@ -175,6 +173,12 @@ bool TVDUThread::HandleOrderFile(const std::string& name, tIterationState&) {
   if (!MoveFile(fOrderDir + name, fOldOrderDir + name)) {
     throw std::runtime_error("can't move a new order: " + LastErrorText());
   }
+}
+
+bool TVDUThread::HandleOrderFile(const std::string& name, tIterationState&) {
+  // The plain file road: without an order handler the file is only filed away.
+  WriteLog("thrd: -- found a new order file \"" + name + "\" --", kLogNote, 0);
+  MoveToOldOrders(name);
   WriteResult(true);
   return true;
 }

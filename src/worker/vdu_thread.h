@@ -97,6 +97,10 @@ class TVDUThread : public tWorkerSettings {
   // Called by the iteration guard after it logged and wrote the result file.
   virtual void PostIterationFailure() {}
 
+  // Moves an order file that was handled from the order folder into the old-orders folder,
+  // replacing (with a warning) a file of that name there. Throws "can't move a new order: ".
+  void MoveToOldOrders(const std::string& name);
+
   tTimerQueue* Queue() { return fhQueue.get(); }
 
  private:
