@@ -1,12 +1,10 @@
 #include "host/service.h"
 
-#include <signal.h>
-
-#include <ctime>
 #include <stdexcept>
 
 #include "core/log.h"
 #include "platform/service_manager.h"
+#include "platform/stop_signals.h"
 
 namespace q2 {
 
@@ -61,11 +59,7 @@ bool TQuillon2Service::WorkerFailed() const {
 int RunService(tWorkerFactory factory) {
   // Block the stop signals in every thread (the worker and the timer queue inherit this
   // mask) and take them here, synchronously.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  BlockStopSignals();
   // Unattended: a log that cannot be written (a full disk) is said on the standard error and
   // never stops the order work.
   SetLogFailureMode(tLogFailureMode::kReport);
@@ -81,8 +75,7 @@ int RunService(tWorkerFactory factory) {
   ReportServiceState(kServiceRunning);
   bool failed = false;
   for (;;) {
-    timespec pollEvery{0, 200 * 1000 * 1000};
-    if (sigtimedwait(&stopSignals, nullptr, &pollEvery) > 0) break;
+    if (WaitForStopSignal(200)) break;
     if (service.WorkerFailed()) {
       failed = true;
       break;

@@ -197,6 +197,7 @@ tFileHandle& tFileHandle::operator=(tFileHandle&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
+    owned_ = other.owned_;
     other.fd_ = -1;
   }
   return *this;
@@ -205,12 +206,36 @@ tFileHandle& tFileHandle::operator=(tFileHandle&& other) noexcept {
 tFileHandle::~tFileHandle() { Close(); }
 
 void tFileHandle::Close() {
-  if (fd_ >= 0) {
+  if (fd_ >= 0 && owned_) {
     int err = errno;
     close(fd_);
     errno = err;
-    fd_ = -1;
   }
+  fd_ = -1;
+  owned_ = true;
+}
+
+bool CreateUniqueFile(const std::string& folder, const std::string& prefix, std::string* name) {
+  std::string pattern = folder + prefix + "XXXXXX";
+  int fd = mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  *name = pattern;
+  return true;
+}
+
+bool tFileHandle::OpenTemporary(const std::string& folder, const std::string& prefix) {
+  Close();
+  fd_ = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    // No O_TMPFILE on this file system: a named file, unlinked before anything else.
+    std::string pattern = folder + prefix + "XXXXXX";
+    fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ >= 0) unlink(pattern.c_str());
+  }
+  if (fd_ < 0) return false;
+  posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return true;
 }
 
 bool tFileHandle::Open(const std::string& path, tOpen mode) {
@@ -262,6 +287,10 @@ bool tFileHandle::WriteAt(int64_t offset, const void* buffer, size_t count) {
       if (errno == EINTR) continue;
       return false;
     }
+    if (n == 0) {  // nothing taken: never spin
+      errno = EIO;
+      return false;
+    }
     done += static_cast<size_t>(n);
   }
   return true;
@@ -273,6 +302,10 @@ bool tFileHandle::Write(const void* buffer, size_t count) {
     ssize_t n = write(fd_, static_cast<const char*>(buffer) + done, count - done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {  // nothing taken: never spin
+      errno = EIO;
       return false;
     }
     done += static_cast<size_t>(n);

@@ -53,14 +53,26 @@ class tFileHandle final {
   enum class tOpen { ReadOnly, ReadWrite, ReadWriteCreate, CreateTruncate, AppendCreate };
   tFileHandle() = default;
   explicit tFileHandle(int fd) : fd_(fd) {}
+  // A handle on a descriptor that belongs to someone else: never closed by this object.
+  static tFileHandle Borrow(int fd) {
+    tFileHandle h(fd);
+    h.owned_ = false;
+    return h;
+  }
   tFileHandle(const tFileHandle&) = delete;
   tFileHandle& operator=(const tFileHandle&) = delete;
-  tFileHandle(tFileHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  tFileHandle(tFileHandle&& other) noexcept : fd_(other.fd_), owned_(other.owned_) {
+    other.fd_ = -1;
+  }
   tFileHandle& operator=(tFileHandle&& other) noexcept;
   ~tFileHandle();
 
   // Opens `path`; false (last error set) on failure.
   bool Open(const std::string& path, tOpen mode);
+  // Opens a new file in `folder` that has no name from the start (or is unlinked at once
+  // where the file system cannot do that), so that it never outlives its handle, a crash
+  // included; read and write, sequential access hinted. False (last error set) on failure.
+  bool OpenTemporary(const std::string& folder, const std::string& prefix);
   bool IsOpen() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
   void Close();
@@ -78,6 +90,11 @@ class tFileHandle final {
 
  private:
   int fd_ = -1;
+  bool owned_ = true;
 };
+
+// Creates a new empty file with a unique name made from `prefix` in `folder` (ending in
+// "/"); false (last error set) on failure.
+bool CreateUniqueFile(const std::string& folder, const std::string& prefix, std::string* name);
 
 }  // namespace q2

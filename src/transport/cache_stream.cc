@@ -1,9 +1,6 @@
 // The one-block file cache and its self-deleting temporary file.
 #include "transport/cache_stream.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -16,43 +13,10 @@ namespace q2 {
 namespace {
 
 std::string CacheErrorText(const char* what) {
-  return std::string(what) + " Win err=" + std::to_string(errno);
+  return std::string(what) + " Win err=" + std::to_string(LastErrorCode());
 }
 
-// Reads exactly `count` bytes at `offset`; false on an error or an early end of file.
-bool ReadFully(int fd, int64_t offset, uint8_t* buffer, size_t count) {
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t got = pread(fd, buffer + done, count - done, offset + static_cast<int64_t>(done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    done += static_cast<size_t>(got);
-  }
-  return true;
-}
-
-bool WriteFully(int fd, int64_t offset, const uint8_t* buffer, size_t count) {
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t put =
-        pwrite(fd, buffer + done, count - done, offset + static_cast<int64_t>(done));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
-
-[[noreturn]] void RaiseSystemError() { throw std::runtime_error(SysErrorMessage(errno)); }
-
-// mkstemp in `folder` (ending in "/") from `prefix`; the open descriptor and the name.
-int CreateUniqueFile(const std::string& folder, const std::string& prefix, std::string* name) {
-  std::string pattern = folder + prefix + "XXXXXX";
-  const int fd = mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) RaiseSystemError();
-  *name = pattern;
-  return fd;
-}
+[[noreturn]] void RaiseSystemError() { throw std::runtime_error(LastErrorText()); }
 
 std::string TempSubfolder(const std::string& folder, const std::string& subfolder) {
   std::string dir = folder.empty() ? TempFolder() : IncludeTrailingDelimiter(folder);
@@ -66,7 +30,7 @@ std::string TempSubfolder(const std::string& folder, const std::string& subfolde
 }  // namespace
 
 TCacheStream::TCacheStream(int fd, int64_t size)
-    : fd_(fd), block_(std::make_unique<uint8_t[]>(kBlockBytes)), size_(size) {}
+    : file_(tFileHandle::Borrow(fd)), block_(std::make_unique<uint8_t[]>(kBlockBytes)), size_(size) {}
 
 TCacheStream::~TCacheStream() {
   try {
@@ -85,7 +49,9 @@ void TCacheStream::SelectBlock(int64_t start) {
   commit();
   if (start < size_) {
     const int64_t count = std::min(size_ - start, kBlockBytes);
-    if (!ReadFully(fd_, start, block_.get(), static_cast<size_t>(count))) {
+    size_t got = 0;
+    if (!file_.ReadAt(start, block_.get(), static_cast<size_t>(count), &got) ||
+        got != static_cast<size_t>(count)) {
       DropBlock();
       throw csError(CacheErrorText("Can not read cached file."));
     }
@@ -100,7 +66,7 @@ void TCacheStream::SelectBlock(int64_t start) {
 void TCacheStream::commit() {
   if (!blockModified_) return;
   const int64_t count = std::min(size_ - blockPosition_, kBlockBytes);
-  if (count > 0 && !WriteFully(fd_, blockPosition_, block_.get(), static_cast<size_t>(count))) {
+  if (count > 0 && !file_.WriteAt(blockPosition_, block_.get(), static_cast<size_t>(count))) {
     throw csError(CacheErrorText("Can not write cached file."));
   }
   blockModified_ = false;
@@ -153,7 +119,7 @@ int64_t TCacheStream::Seek(int64_t offset, tSeekOrigin origin) {
 
 void TCacheStream::SetSize(int64_t size) {
   if (size < 0) size = 0;
-  if (ftruncate(fd_, size) != 0) RaiseSystemError();
+  if (!file_.Truncate(size)) RaiseSystemError();
   const int64_t oldSize = size_;
   size_ = size;
   if (blockPosition_ >= size_) {
@@ -168,7 +134,7 @@ void TCacheStream::SetSize(int64_t size) {
 
 void TCacheStream::FlushBuffers() {
   commit();
-  if (fsync(fd_) != 0) RaiseSystemError();
+  if (!file_.Sync()) RaiseSystemError();
 }
 
 void TCacheStream::ResetStream(int64_t newSize) {
@@ -180,17 +146,7 @@ void TCacheStream::ResetStream(int64_t newSize) {
 namespace internal {
 
 tTempFileHolder::tTempFileHolder(const std::string& prefix) {
-  const std::string folder = tTempFileCacheStream::Folder();
-  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    // No O_TMPFILE on this file system: a named file, unlinked before anything else.
-    std::string name;
-    fd = CreateUniqueFile(folder, prefix, &name);
-    unlink(name.c_str());
-  }
-  if (fd < 0) RaiseSystemError();
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  file = tFileHandle(fd);
+  if (!file.OpenTemporary(tTempFileCacheStream::Folder(), prefix)) RaiseSystemError();
 }
 
 }  // namespace internal
@@ -205,8 +161,7 @@ std::string tTempFileCacheStream::Folder() { return TempSubfolder(std::string(),
 std::string MakeTempFileName(const std::string& folder, const std::string& subfolder,
                              const std::string& prefix) {
   std::string name;
-  const int fd = CreateUniqueFile(TempSubfolder(folder, subfolder), prefix, &name);
-  close(fd);
+  if (!CreateUniqueFile(TempSubfolder(folder, subfolder), prefix, &name)) RaiseSystemError();
   return name;
 }
 

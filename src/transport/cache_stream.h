@@ -58,14 +58,14 @@ class TCacheStream : public ITransportStream {
   // Drops the cached block unsaved, SetSize(newSize), FPosition = 0.
   void ResetStream(int64_t newSize);
 
-  int Handle() const { return fd_; }
+  int Handle() const { return file_.Fd(); }
   int64_t BlockPositionForTesting() const { return blockPosition_; }
 
  private:
   void SelectBlock(int64_t start);
   void DropBlock();
 
-  int fd_;
+  tFileHandle file_;  // borrowed: the descriptor belongs to whoever made the stream
   bool blockModified_ = false;
   int64_t blockPosition_ = kNoBlock;
   std::unique_ptr<uint8_t[]> block_;

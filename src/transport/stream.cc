@@ -1,15 +1,13 @@
 // Memory streams of the transport and the heap stream's capacity policy.
 #include "transport/stream.h"
 
-#include <malloc.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/memory_status.h"
 
 namespace q2 {
 namespace {
@@ -19,32 +17,6 @@ constexpr int64_t kMemoryDeltaBytes = 8192;
 // tHeapMemStream capacities are 16,384·k − 4 bytes.
 constexpr int64_t kHeapStepBytes = 16384;
 constexpr int64_t kHeapStepSlackBytes = 4;
-// Address space of a 64-bit Linux process when no RLIMIT_AS is set (47 bits).
-constexpr int64_t kUserAddressSpaceBytes = int64_t{1} << 47;
-
-struct tMemoryFigures {
-  int64_t availVirtual = 0, virtualOccupied = 0, heapAllocated = 0, heapAddrSpace = 0;
-};
-
-tMemoryFigures ProcessMemoryFigures() {
-  tMemoryFigures f;
-  int64_t total = kUserAddressSpaceBytes;
-  rlimit limit{};
-  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-    total = static_cast<int64_t>(limit.rlim_cur);
-  }
-  long long pages = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%lld", &pages) != 1) pages = 0;
-    std::fclose(statm);
-  }
-  f.virtualOccupied = pages * sysconf(_SC_PAGESIZE);
-  f.availVirtual = total - f.virtualOccupied;
-  struct mallinfo2 info = mallinfo2();
-  f.heapAllocated = static_cast<int64_t>(info.uordblks + info.hblkhd);
-  f.heapAddrSpace = static_cast<int64_t>(info.arena + info.hblkhd);
-  return f;
-}
 
 }  // namespace
 
