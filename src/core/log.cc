@@ -49,11 +49,16 @@ std::string TwoDigits(int v) {
 
 std::string KindWord(uint8_t kind, uint8_t level) {
   switch (kind) {
-    case kLogNote: return "NOTE   ";
-    case kLogWarning: return "WARNING";
-    case kLogError: return "ERROR  ";
-    case kLogDebug: return "DEBUG" + std::to_string(level % 10) + " ";
-    default: return std::string();
+    case kLogNote:
+      return "NOTE   ";
+    case kLogWarning:
+      return "WARNING";
+    case kLogError:
+      return "ERROR  ";
+    case kLogDebug:
+      return "DEBUG" + std::to_string(level % 10) + " ";
+    default:
+      return std::string();
   }
 }
 
@@ -86,7 +91,8 @@ void Guarded(const char* what, F&& write) {
     write();
     if (gFailing.exchange(false)) fprintf(stderr, "quillon2: the %s is written again\n", what);
   } catch (const std::exception& e) {
-    if (!gFailing.exchange(true)) fprintf(stderr, "quillon2: cannot write the %s: %s\n", what, e.what());
+    if (!gFailing.exchange(true))
+      fprintf(stderr, "quillon2: cannot write the %s: %s\n", what, e.what());
   }
 }
 

@@ -64,7 +64,7 @@ void MigrateSettings() {
   std::string eqState = UpperCaseAscii(v("EQState"));
   std::string eqType = eqState == "ENGLISH" ? "0" : eqState == "RUSSIAN" ? "1" : "2";
   std::string cash = v("CashServer"), xmlInterface = v("XMLInterface");
-  std::string cashUrl = cash.empty() ? std::string()
+  std::string cashUrl = cash.empty()           ? std::string()
                         : xmlInterface.empty() ? cash
                                                : cash + ":" + xmlInterface;
 

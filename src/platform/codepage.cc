@@ -81,7 +81,8 @@ std::string IconvName(int codePage) { return "CP" + std::to_string(codePage); }
 
 class tIconv final {
  public:
-  tIconv(const std::string& to, const std::string& from) : cd_(iconv_open(to.c_str(), from.c_str())) {
+  tIconv(const std::string& to, const std::string& from)
+      : cd_(iconv_open(to.c_str(), from.c_str())) {
     if (cd_ == reinterpret_cast<iconv_t>(-1)) {
       throw std::runtime_error("code page conversion " + from + " to " + to + " is not available");
     }
@@ -116,7 +117,8 @@ locale_t Utf8Locale() {
 
 int32_t UpperCodePoint(int32_t cp) {
   if (cp < 0) return cp;
-  if (locale_t loc = Utf8Locale()) return static_cast<int32_t>(towupper_l(static_cast<wint_t>(cp), loc));
+  if (locale_t loc = Utf8Locale())
+    return static_cast<int32_t>(towupper_l(static_cast<wint_t>(cp), loc));
   // Without a UTF-8 locale: ASCII, Latin-1 and Cyrillic by their ranges.
   if (cp >= 'a' && cp <= 'z') return cp - 32;
   if ((cp >= 0xE0 && cp <= 0xFE && cp != 0xF7)) return cp - 32;
@@ -136,11 +138,10 @@ int CodePageForLocale(const std::string& localeName) {
   static const struct {
     const char* lang;
     int cp;
-  } kTable[] = {{"ru", 1251}, {"uk", 1251}, {"be", 1251}, {"bg", 1251}, {"sr", 1251},
-                {"mk", 1251}, {"cs", 1250}, {"pl", 1250}, {"sk", 1250}, {"hu", 1250},
-                {"ro", 1250}, {"hr", 1250}, {"sl", 1250}, {"el", 1253}, {"tr", 1254},
-                {"he", 1255}, {"ar", 1256}, {"lt", 1257}, {"lv", 1257}, {"et", 1257},
-                {"vi", 1258}, {"ja", 932},  {"ko", 949}};
+  } kTable[] = {{"ru", 1251}, {"uk", 1251}, {"be", 1251}, {"bg", 1251}, {"sr", 1251}, {"mk", 1251},
+                {"cs", 1250}, {"pl", 1250}, {"sk", 1250}, {"hu", 1250}, {"ro", 1250}, {"hr", 1250},
+                {"sl", 1250}, {"el", 1253}, {"tr", 1254}, {"he", 1255}, {"ar", 1256}, {"lt", 1257},
+                {"lv", 1257}, {"et", 1257}, {"vi", 1258}, {"ja", 932},  {"ko", 949}};
   for (const auto& row : kTable) {
     if (language == row.lang) return row.cp;
   }

@@ -49,15 +49,15 @@ bool TryEncodeDateTime(const tDateTimeFields& f, double* value) {
   static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (f.year < 1 || f.year > 9999 || f.month < 1 || f.month > 12 || f.day < 1) return false;
   int dim = kDays[f.month - 1] + (f.month == 2 && IsLeap(f.year) ? 1 : 0);
-  if (f.day > dim || f.hour < 0 || f.hour > 23 || f.minute < 0 || f.minute > 59 ||
-      f.second < 0 || f.second > 59 || f.millisecond < 0 || f.millisecond > 999) {
+  if (f.day > dim || f.hour < 0 || f.hour > 23 || f.minute < 0 || f.minute > 59 || f.second < 0 ||
+      f.second > 59 || f.millisecond < 0 || f.millisecond > 999) {
     return false;
   }
   double days = static_cast<double>(
       DaysFromCivil(f.year, static_cast<unsigned>(f.month), static_cast<unsigned>(f.day)) -
       kEpochOffset);
-  double frac = (f.hour * 3600000.0 + f.minute * 60000.0 + f.second * 1000.0 + f.millisecond) /
-                kMsPerDay;
+  double frac =
+      (f.hour * 3600000.0 + f.minute * 60000.0 + f.second * 1000.0 + f.millisecond) / kMsPerDay;
   *value = days >= 0 ? days + frac : days - frac;
   return true;
 }

@@ -2,8 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -242,11 +242,21 @@ bool tFileHandle::Open(const std::string& path, tOpen mode) {
   Close();
   int flags = O_CLOEXEC;
   switch (mode) {
-    case tOpen::ReadOnly: flags |= O_RDONLY; break;
-    case tOpen::ReadWrite: flags |= O_RDWR; break;
-    case tOpen::ReadWriteCreate: flags |= O_RDWR | O_CREAT; break;
-    case tOpen::CreateTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-    case tOpen::AppendCreate: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+    case tOpen::ReadOnly:
+      flags |= O_RDONLY;
+      break;
+    case tOpen::ReadWrite:
+      flags |= O_RDWR;
+      break;
+    case tOpen::ReadWriteCreate:
+      flags |= O_RDWR | O_CREAT;
+      break;
+    case tOpen::CreateTruncate:
+      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      break;
+    case tOpen::AppendCreate:
+      flags |= O_WRONLY | O_CREAT | O_APPEND;
+      break;
   }
   fd_ = open(path.c_str(), flags, 0666);
   return fd_ >= 0;
@@ -279,10 +289,15 @@ bool tFileHandle::ReadAt(int64_t offset, void* buffer, size_t count, size_t* got
   return true;
 }
 
-bool tFileHandle::WriteAt(int64_t offset, const void* buffer, size_t count) {
+namespace {
+
+// Writes all `count` bytes at `offset`, or at the current position when offset < 0.
+bool WriteAll(int fd, int64_t offset, const void* buffer, size_t count) {
   size_t done = 0;
   while (done < count) {
-    ssize_t n = pwrite(fd_, static_cast<const char*>(buffer) + done, count - done, offset + done);
+    const char* from = static_cast<const char*>(buffer) + done;
+    ssize_t n = offset < 0 ? write(fd, from, count - done)
+                           : pwrite(fd, from, count - done, offset + static_cast<int64_t>(done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -296,21 +311,14 @@ bool tFileHandle::WriteAt(int64_t offset, const void* buffer, size_t count) {
   return true;
 }
 
+}  // namespace
+
+bool tFileHandle::WriteAt(int64_t offset, const void* buffer, size_t count) {
+  return WriteAll(fd_, offset < 0 ? 0 : offset, buffer, count);
+}
+
 bool tFileHandle::Write(const void* buffer, size_t count) {
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = write(fd_, static_cast<const char*>(buffer) + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) {  // nothing taken: never spin
-      errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return WriteAll(fd_, -1, buffer, count);
 }
 
 bool tFileHandle::Size(int64_t* size) const {

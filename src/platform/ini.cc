@@ -1,4 +1,3 @@
-#include "platform/text.h"
 #include "platform/ini.h"
 
 #include <unistd.h>
@@ -9,16 +8,17 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace q2 {
 
 namespace {
 
-
 std::string TrimBlanks(const std::string& s) {
   size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
+    --e;
   return s.substr(b, e - b);
 }
 

@@ -1,4 +1,3 @@
-#include "platform/text.h"
 #include "platform/program_folder.h"
 
 #include <unistd.h>
@@ -7,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace q2 {
 

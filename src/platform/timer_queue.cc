@@ -27,8 +27,8 @@ tTimerQueue::~tTimerQueue() {
 tTimerQueue::tTimerHandle tTimerQueue::CreateTimer(int dueMs, tEvent* event) {
   std::lock_guard<std::mutex> lock(mutex_);
   tTimerHandle handle = next_++;
-  timers_[handle] = tTimer{MonotonicNs() + static_cast<int64_t>(dueMs < 0 ? 0 : dueMs) * 1000000,
-                           event};
+  timers_[handle] =
+      tTimer{MonotonicNs() + static_cast<int64_t>(dueMs < 0 ? 0 : dueMs) * 1000000, event};
   cond_.notify_all();
   return handle;
 }

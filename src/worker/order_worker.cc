@@ -93,7 +93,8 @@ void tOrderWorker::LoadOrderDocument(const std::string& path) {
     throw std::runtime_error("Cannot open file \"" + path + "\". " + LastErrorText());
   }
   InsertIntoStream(kUtf8Declaration, file, 0);
-  if (!file.Sync()) throw std::runtime_error("Cannot write file \"" + path + "\". " + LastErrorText());
+  if (!file.Sync())
+    throw std::runtime_error("Cannot write file \"" + path + "\". " + LastErrorText());
   file.Close();
   document_.LoadFromFile(path);
 }
@@ -149,7 +150,8 @@ bool tOrderWorker::HandleCommandFile(const std::string& name, tIterationState& i
     return true;
   }
   if (!FileExists(fOldOrderDir + name)) {
-    WriteLog("thrd: order file \"" + name + "\" doesn't exist (yet?). Command skipped", kLogDebug, 2);
+    WriteLog("thrd: order file \"" + name + "\" doesn't exist (yet?). Command skipped", kLogDebug,
+             2);
     return true;
   }
   document_.LoadFromFile(fOldOrderDir + name);
@@ -199,8 +201,8 @@ bool tOrderWorker::HandleFileGuarded(const std::string& name, tIterationState& i
       fCall.fZoltRequest = fZoltRequest;
       fCall.fcZolt = fcZolt;
       QuerySystemInfo(fCall, restCode_, cashGroupIdent_, netName_);
-      WriteLog("thrd: connected to res = " + std::to_string(restCode_) + " mid = " +
-                   std::to_string(cashGroupIdent_) + " (" + netName_ + ")",
+      WriteLog("thrd: connected to res = " + std::to_string(restCode_) +
+                   " mid = " + std::to_string(cashGroupIdent_) + " (" + netName_ + ")",
                kLogNote, 0);
       LoadReferenceData(fCall, fOfflineWtr, classes_, employees_, dishes_, modifiers_,
                         offlineWaiter_);

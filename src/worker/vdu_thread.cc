@@ -68,7 +68,8 @@ void TVDUThread::Execute() {
       try {
         watcher_ = tFolderWatcher::Create({fOrderDir, fCMDDir}, &fhWait);
       } catch (const std::exception& e) {
-        WriteLog(std::string("thrd: ") + e.what() + "; the folders are polled only", kLogWarning, 0);
+        WriteLog(std::string("thrd: ") + e.what() + "; the folders are polled only", kLogWarning,
+                 0);
       }
     }
     fhWait.Wait();

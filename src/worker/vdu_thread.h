@@ -70,7 +70,9 @@ class TVDUThread : public tWorkerSettings {
   // otherwise. The callback, when set before the first signal, is called on the worker's
   // thread right after such a failure was logged.
   std::string FatalError() const;
-  void SetOnFatal(std::function<void(const std::string&)> callback) { fOnFatal = std::move(callback); }
+  void SetOnFatal(std::function<void(const std::string&)> callback) {
+    fOnFatal = std::move(callback);
+  }
 
   tEvent fhWait;
 

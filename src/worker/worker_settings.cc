@@ -26,7 +26,9 @@ void tWorkerSettings::LoadSettings() {
   auto folder = [&ini](const char* key) {
     return IncludeTrailingDelimiter(ini.ReadString(kSection, key, ""));
   };
-  auto integer = [&ini](const char* key, int32_t def) { return ini.ReadInteger(kSection, key, def); };
+  auto integer = [&ini](const char* key, int32_t def) {
+    return ini.ReadInteger(kSection, key, def);
+  };
   auto text = [&ini](const char* key) { return ini.ReadString(kSection, key, ""); };
 
   fCMDDir = folder("CMDDir");
@@ -65,9 +67,14 @@ void tWorkerSettings::LoadSettings() {
 
   SplitURL(text("XMLInterface"), fcZolt, "HTTP");
   switch (integer("XMLSource", 1)) {
-    case 0: fZoltRequest = true; break;
-    case 1: fZoltRequest = false; break;
-    default: break;  // other values leave the transport as it was
+    case 0:
+      fZoltRequest = true;
+      break;
+    case 1:
+      fZoltRequest = false;
+      break;
+    default:
+      break;  // other values leave the transport as it was
   }
 
   SplitURL(text("OrdersURL"), fcO, "HTTP");

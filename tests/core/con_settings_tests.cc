@@ -10,7 +10,8 @@ TEST(SplitURL, Cases) {
     std::string url, def;
     tConSettings want;
   } cases[] = {
-      {"https://user:pw@host.example:8443/api/v1?a=1&b=2", "HTTP",
+      {"https://user:pw@host.example:8443/api/v1?a=1&b=2",
+       "HTTP",
        {"user", "pw", "HTTPS", "host.example", "/api/v1", "a=1&b=2", 8443}},
       {"127.0.0.1:20200", "HTTP", {"", "", "HTTP", "127.0.0.1", "", "", 20200}},
       {"ftp.example/in", "FTP", {"", "", "FTP", "ftp.example", "/in", "", 0}},

@@ -93,7 +93,8 @@ TEST_F(LogTest, TwoProcessesShareOneLog) {
   EXPECT_EQ(LogBytes().find("\xFF\xFE", 2), std::string::npos);
   size_t lines = 0, child_lines = 0;
   for (size_t pos = 0; (pos = text.find("\r\n", pos)) != std::string::npos; pos += 2) ++lines;
-  for (size_t pos = 0; (pos = text.find("NOTE    child line\r\n", pos)) != std::string::npos; ++pos) {
+  for (size_t pos = 0; (pos = text.find("NOTE    child line\r\n", pos)) != std::string::npos;
+       ++pos) {
     ++child_lines;
   }
   EXPECT_EQ(lines, 2u * kLines);
@@ -105,7 +106,9 @@ TEST_F(LogTest, ResultFile) {
   struct Case {
     bool ok;
     std::string reason, content;
-  } cases[] = {{true, "", "OK"}, {false, "", "ERROR"}, {false, "THREAD_ERROR", "ERROR THREAD_ERROR"},
+  } cases[] = {{true, "", "OK"},
+               {false, "", "ERROR"},
+               {false, "THREAD_ERROR", "ERROR THREAD_ERROR"},
                {false, "Я", "ERROR \xDF"}};
   for (const Case& c : cases) {
     WriteResult(c.ok, c.reason);
@@ -116,7 +119,9 @@ TEST_F(LogTest, ResultFile) {
 
 TEST_F(LogTest, TextFilesAndFolders) {
   WriteTextFile("abc", true, dir_.path() + "u.txt");
-  EXPECT_EQ(ReadFileBytes(dir_.path() + "u.txt"), "\xEF\xBB\xBF" "abc");
+  EXPECT_EQ(ReadFileBytes(dir_.path() + "u.txt"),
+            "\xEF\xBB\xBF"
+            "abc");
   WriteTextFile("abc", false, dir_.path() + "u.txt");
   EXPECT_EQ(ReadFileBytes(dir_.path() + "u.txt"), "abc");
   WriteTextFile("", false, dir_.path() + "e.txt");

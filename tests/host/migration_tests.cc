@@ -79,14 +79,17 @@ TEST(EqStateMapping, ThroughTheWholeMigration) {
   struct Case {
     const char* line;
     const char* eqType;
-  } cases[] = {{"EQState=ENGLISH", "0"}, {"EQState=russian", "1"}, {"EQState=other", "2"},
+  } cases[] = {{"EQState=ENGLISH", "0"},
+               {"EQState=russian", "1"},
+               {"EQState=other", "2"},
                {"Nothing=1", "2"}};
   for (const Case& c : cases) {
     q2test::TempDir home;
     setenv("QUILLON2_HOME", home.path().c_str(), 1);
     WriteFileBytes(home.path() + "Quillon.INI", std::string(c.line) + "\r\n");
     MigrateSettings();
-    EXPECT_EQ(tIniFile(home.path() + "Quillon2.INI").ReadString("Settings", "EQType", ""), c.eqType);
+    EXPECT_EQ(tIniFile(home.path() + "Quillon2.INI").ReadString("Settings", "EQType", ""),
+              c.eqType);
     unsetenv("QUILLON2_HOME");
   }
 }

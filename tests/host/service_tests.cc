@@ -80,9 +80,9 @@ TEST(Service, RunsIteratesAndStopsOnSigterm) {
   }
   ASSERT_GE(tail.size(), 5u);
   std::vector<std::string> last5(tail.end() - 5, tail.end());
-  EXPECT_EQ(last5, (std::vector<std::string>{"srvc: stopping", "srvc: terminating main thread",
-                                             "thrd: terminated", "srvc: stopped",
-                                             "srvc: finished"}));
+  EXPECT_EQ(last5,
+            (std::vector<std::string>{"srvc: stopping", "srvc: terminating main thread",
+                                      "thrd: terminated", "srvc: stopped", "srvc: finished"}));
   EXPECT_TRUE(Contains(lines, "thrd: -- new iteration --"));
 }
 

@@ -18,7 +18,8 @@ namespace {
 TEST(IniFile, MatchesSectionsAndKeysWithoutRegardToCaseAndTrimsValues) {
   q2test::TempDir dir;
   std::string path = dir.path() + "a.ini";
-  WriteFileBytes(path, "[settings]\r\n  logdir =  /x/y  \r\nQuoted=\"a b\"\r\n[Other]\r\nLogDir=no\r\n");
+  WriteFileBytes(path,
+                 "[settings]\r\n  logdir =  /x/y  \r\nQuoted=\"a b\"\r\n[Other]\r\nLogDir=no\r\n");
   tIniFile ini(path);
   EXPECT_EQ(ini.ReadString("Settings", "LOGDIR", "d"), "/x/y");
   EXPECT_EQ(ini.ReadString("SETTINGS", "quoted", "d"), "a b");
@@ -67,8 +68,8 @@ TEST(IniFile, IntegerRules) {
   struct Case {
     const char* text;
     int32_t expected;
-  } cases[] = {{"12", 12},       {"-1", -1},        {"0x10", 16},    {"$1F", 31},
-               {"0XfF", 255},    {"abc", 7},        {"", 7},         {"12a", 7},
+  } cases[] = {{"12", 12},        {"-1", -1},        {"0x10", 16},      {"$1F", 31},
+               {"0XfF", 255},     {"abc", 7},        {"", 7},           {"12a", 7},
                {"$FFFFFFFF", -1}, {"4294967296", 7}, {"2147483648", 7}, {"-2147483648", INT32_MIN}};
   q2test::TempDir dir;
   tIniFile ini(dir.path() + "i.ini");
@@ -131,7 +132,10 @@ TEST(CodePage, ConvertsAndReplacesMissingCharacters) {
   EXPECT_EQ(Utf8ToCodePage("Привет", 1251), "\xCF\xF0\xE8\xE2\xE5\xF2");
   EXPECT_EQ(Utf8ToCodePage("Привет", 1252), "??????");
   EXPECT_EQ(Utf8ToCodePage("Àÿ€", 1252), "\xC0\xFF\x80");
-  EXPECT_EQ(Utf8ToCodePage("a\xFF" "b", 1252), "a?b");  // invalid UTF-8
+  EXPECT_EQ(Utf8ToCodePage("a\xFF"
+                           "b",
+                           1252),
+            "a?b");  // invalid UTF-8
   EXPECT_EQ(CodePageToUtf8("\xCF\xF0\xE8\xE2\xE5\xF2", 1251), "Привет");
   EXPECT_EQ(CodePageToUtf8("\xC0", 1252), "À");
   EXPECT_EQ(Utf8ToUtf16LE("aЖ😀"), std::string("a\0\x16\x04\x3D\xD8\x00\xDE", 8));
@@ -146,10 +150,11 @@ TEST(CodePage, DerivedFromTheLocaleUnlessSet) {
   struct Case {
     const char* locale;
     int cp;
-  } cases[] = {{"ru_RU.UTF-8", 1251}, {"uk_UA", 1251}, {"pl_PL.UTF-8", 1250}, {"el_GR", 1253},
-               {"tr_TR", 1254},       {"he_IL", 1255}, {"ar_EG", 1256},        {"lt_LT", 1257},
-               {"vi_VN", 1258},       {"ja_JP", 932},  {"zh_CN.UTF-8", 936},   {"zh_TW", 950},
-               {"ko_KR", 949},        {"en_US.UTF-8", 1252}, {"C", 1252},      {"de_DE@euro", 1252}};
+  } cases[] = {
+      {"ru_RU.UTF-8", 1251}, {"uk_UA", 1251},       {"pl_PL.UTF-8", 1250}, {"el_GR", 1253},
+      {"tr_TR", 1254},       {"he_IL", 1255},       {"ar_EG", 1256},       {"lt_LT", 1257},
+      {"vi_VN", 1258},       {"ja_JP", 932},        {"zh_CN.UTF-8", 936},  {"zh_TW", 950},
+      {"ko_KR", 949},        {"en_US.UTF-8", 1252}, {"C", 1252},           {"de_DE@euro", 1252}};
   for (const Case& c : cases) EXPECT_EQ(CodePageForLocale(c.locale), c.cp) << c.locale;
   SetAnsiCodePage(1251);
   EXPECT_EQ(AnsiCodePage(), 1251);

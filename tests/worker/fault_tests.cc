@@ -53,8 +53,8 @@ class DyingServer {
       tHeapMemStream answer;
       int32_t number = 0;
       std::string error;
-      if (!CallXmlTcp(upstream_, "", request.payload.data(), request.payload.size(), number,
-                      answer, error)) {
+      if (!CallXmlTcp(upstream_, "", request.payload.data(), request.payload.size(), number, answer,
+                      error)) {
         return false;
       }
       return conn.WriteResponse(answer.Bytes(), request.requestNumber);
@@ -144,8 +144,9 @@ TEST_F(FaultTest, CashServerDyingInTheMiddleOfAnOrderLeavesTheFileAndNoMapEntry)
   DyingServer server(sim_->TcpPort(), "SaveOrder");
   Set("XMLInterface", "127.0.0.1:" + std::to_string(server.Port()));
   Drop(500, true);
-  ASSERT_TRUE(RunUntil([&] { return Log().find("thrd: Zolt SaveOrder error: ") != std::string::npos; }))
-      << Log();
+  ASSERT_TRUE(RunUntil([&] {
+    return Log().find("thrd: Zolt SaveOrder error: ") != std::string::npos;
+  })) << Log();
   EXPECT_TRUE(Has("orders/500.xml"));  // the server was not reached: tried again later
   EXPECT_FALSE(Has("failed_orders/500.xml"));
   {

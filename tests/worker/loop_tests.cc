@@ -136,7 +136,8 @@ TEST_F(LoopTest, IteratesOnItsTimerAndStopsPromptlyWhileSleeping) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   std::string log = Log();
   size_t count = 0;
-  for (size_t p = 0; (p = log.find("thrd: -- new iteration --", p)) != std::string::npos; ++p) ++count;
+  for (size_t p = 0; (p = log.find("thrd: -- new iteration --", p)) != std::string::npos; ++p)
+    ++count;
   EXPECT_GE(count, 3u);
   EXPECT_EQ(log.find("thrd: done"), std::string::npos);  // never connected
 }
@@ -150,7 +151,8 @@ TEST_F(LoopTest, AFailingFileEndsTheIterationAndTheNextComesAfterTheErrorInterva
   std::filesystem::remove_all(home_.path() + "old_orders");
   WriteFileBytes(home_.path() + "old_orders", "not a folder");
   t.Signal();
-  ASSERT_TRUE(WaitUntil([&] { return Log().find("thrd: can't move a new order: ") != std::string::npos; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return Log().find("thrd: can't move a new order: ") != std::string::npos; }));
   SleepMs(1500);
   EXPECT_EQ(t.iterations.load(), 1);  // 60 s pause, not 1 s
   EXPECT_EQ(ReadFileBytes(home_.path() + "logs/QUILLON2_RESULT.TXT"), "ERROR THREAD_ERROR");
@@ -162,7 +164,8 @@ TEST_F(LoopTest, AFailureOutsideTheGuardsEndsTheWorkerAndIsReported) {
   RecordingThread t;
   t.failOpen = true;
   std::atomic<bool> told{false};
-  t.SetOnFatal([&](const std::string& msg) { told = msg == "map file is held by another process"; });
+  t.SetOnFatal(
+      [&](const std::string& msg) { told = msg == "map file is held by another process"; });
   t.LoadSettings();
   t.Signal();
   ASSERT_TRUE(WaitUntil([&] { return t.Finished(); }));

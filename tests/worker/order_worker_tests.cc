@@ -41,9 +41,9 @@ class Recorder {
   explicit Recorder(const std::string& dir, int port = 0) : dir_(dir) {
     ForceFolders(dir_);
     child_ = std::make_unique<q2test::ChildProcess>(
-        std::vector<std::string>{q2test::Python3(), q2test::TestsDir() + "/support/http_recorder.py",
-                                 "--port-file", dir_ + "port", "--log", dir_ + "posts.jsonl",
-                                 "--port", std::to_string(port)},
+        std::vector<std::string>{
+            q2test::Python3(), q2test::TestsDir() + "/support/http_recorder.py", "--port-file",
+            dir_ + "port", "--log", dir_ + "posts.jsonl", "--port", std::to_string(port)},
         dir_ + "out.txt");
     port_ = q2test::WaitForPort(dir_ + "port", *child_);
   }
@@ -112,10 +112,22 @@ struct OrderSpec {
   bool paid = false, delivery = false;
   bool declaration = true;
   std::string statusId;  // the {DF77...} source
-  OrderSpec& Paid() { paid = true; return *this; }
-  OrderSpec& WithDelivery() { delivery = true; return *this; }
-  OrderSpec& NoDeclaration() { declaration = false; return *this; }
-  OrderSpec& Status(const std::string& id) { statusId = id; return *this; }
+  OrderSpec& Paid() {
+    paid = true;
+    return *this;
+  }
+  OrderSpec& WithDelivery() {
+    delivery = true;
+    return *this;
+  }
+  OrderSpec& NoDeclaration() {
+    declaration = false;
+    return *this;
+  }
+  OrderSpec& Status(const std::string& id) {
+    statusId = id;
+    return *this;
+  }
 };
 
 OrderSpec Order(int number) {
@@ -194,7 +206,9 @@ class OrderWorkerTest : public ::testing::Test {
   void Set(const char* key, const std::string& value) {
     tIniFile(home_ + "Quillon2.INI").WriteString("Settings", key, value);
   }
-  void DropOrder(const OrderSpec& o) { Drop("orders", std::to_string(o.number) + ".xml", OrderXml(o)); }
+  void DropOrder(const OrderSpec& o) {
+    Drop("orders", std::to_string(o.number) + ".xml", OrderXml(o));
+  }
   void Drop(const std::string& folder, const std::string& name, const std::string& bytes) {
     // Written beside and renamed in, as a front end should.
     WriteFileBytes(home_ + folder + "/." + name + ".tmp", bytes);
@@ -286,9 +300,9 @@ TEST_F(OrderWorkerTest, PaidOrderIsCreatedMappedAndQueuedWithoutCopy) {
   const std::string withDeclaration = OrderXml(Order(77).Paid().Status("web-77"));
   ASSERT_TRUE(RunUntil([&] { return Has("old_orders/77.xml") && !Bodies("/orders").empty(); }));
   EXPECT_EQ(sim_->Commands(),
-            (std::vector<std::string>{"GetSystemInfo", "GetRefData", "GetRefData",
-                                      "KDSGetRefsData", "GetWaiterList", "CreateOrder", "GetOrder",
-                                      "SaveOrder", "DeliveryUpdateStatus", "WaiterMessage"}));
+            (std::vector<std::string>{"GetSystemInfo", "GetRefData", "GetRefData", "KDSGetRefsData",
+                                      "GetWaiterList", "CreateOrder", "GetOrder", "SaveOrder",
+                                      "DeliveryUpdateStatus", "WaiterMessage"}));
   EXPECT_FALSE(Has("Unpaid/77.xml"));
   EXPECT_EQ(ReadFileBytes(home_ + "old_orders/77.xml"), withDeclaration);  // left byte for byte
   EXPECT_EQ(Bodies("/orders"), (std::vector<std::string>{"order_id=web-77&status=1"}));
@@ -299,7 +313,8 @@ TEST_F(OrderWorkerTest, PaidOrderIsCreatedMappedAndQueuedWithoutCopy) {
   EXPECT_EQ(GUIDToString(entry.GUID), order.guid);
   // EQ file: numeric style, unit 1, the two last digits of the display sequence value
   // (cash group 15001 in the upper half, the order's sequence number in the lower).
-  const int32_t vdusq = static_cast<int32_t>((15001u << 16) | static_cast<uint32_t>(order.seqNumber));
+  const int32_t vdusq =
+      static_cast<int32_t>((15001u << 16) | static_cast<uint32_t>(order.seqNumber));
   char digits[8];
   snprintf(digits, sizeof digits, "%02d", vdusq % 100);
   EXPECT_EQ(ReadFileBytes(home_ + "EQ/77.xml"), std::string("1") + digits);
@@ -474,7 +489,8 @@ TEST_F(OrderWorkerTest, MalformedOrderStaysWithoutHoldingUpTheOthers) {
   Drop("orders", "80.xml", "<Order><Session>");  // cut short, as if still being written
   for (int n = 81; n < 85; ++n) DropOrder(Order(n));
   ASSERT_TRUE(RunUntil([&] {
-    return LogCount("ERROR   thrd: ") >= 2 && ListDirectory(home_ + "old_orders/", "*.xml").size() == 4;
+    return LogCount("ERROR   thrd: ") >= 2 &&
+           ListDirectory(home_ + "old_orders/", "*.xml").size() == 4;
   }));
   EXPECT_TRUE(Has("orders/80.xml"));
   EXPECT_EQ(ReadFileBytes(home_ + "LOGS/QUILLON2_RESULT.TXT").substr(0, 5), "ERROR");
@@ -513,16 +529,18 @@ TEST_F(OrderWorkerTest, FtpFoldersFeedTheOrderFolderFirst) {
   WriteFileBytes(root + "in/300.xml", OrderXml(Order(300)));
   WriteFileBytes(root + "cmd/300.xml", Command("VDU"));
   ForceFolders(home_ + "ftp");
-  q2test::ChildProcess ftp({q2test::Python3(), q2test::TestsDir() + "/notify/ftp_server.py",
-                            "--root", root, "--port-file", home_ + "ftp/port", "--user", "u",
-                            "--password", "p"},
-                           home_ + "ftp/out.txt");
+  q2test::ChildProcess ftp(
+      {q2test::Python3(), q2test::TestsDir() + "/notify/ftp_server.py", "--root", root,
+       "--port-file", home_ + "ftp/port", "--user", "u", "--password", "p"},
+      home_ + "ftp/out.txt");
   int port = q2test::WaitForPort(home_ + "ftp/port", ftp);
   ASSERT_NE(port, 0);
   Set("XMLFTP", "ftp://u:p@127.0.0.1:" + std::to_string(port) + "/in");
   Set("CMDFTP", "u:p@127.0.0.1:" + std::to_string(port) + "/cmd");
-  ASSERT_TRUE(RunUntil([&] { return Has("old_orders/300.xml") && !Has("commands/300.xml") &&
-                                    !fs::exists(root + "cmd/300.xml"); }));
+  ASSERT_TRUE(RunUntil([&] {
+    return Has("old_orders/300.xml") && !Has("commands/300.xml") &&
+           !fs::exists(root + "cmd/300.xml");
+  }));
   EXPECT_FALSE(fs::exists(root + "in/300.xml"));
   // The order came in one iteration, its command in the next.
   std::string log = Log();

@@ -44,8 +44,8 @@ TEST_F(WorkerSettingsTest, FoldersAreDerivedAndCreated) {
   EXPECT_EQ(s.fFailedCMDDir, d + "failed_cmd/");
   EXPECT_EQ(s.fUnpaidDir, d + "unpaid/");
   EXPECT_EQ(s.fEQDir, "/");
-  for (const std::string& f : {s.fOrderDir, s.fOldOrderDir, s.fFailedOrderDir, s.fCMDDir,
-                               s.fFailedCMDDir, s.fUnpaidDir}) {
+  for (const std::string& f :
+       {s.fOrderDir, s.fOldOrderDir, s.fFailedOrderDir, s.fCMDDir, s.fFailedCMDDir, s.fUnpaidDir}) {
     EXPECT_TRUE(DirectoryExists(f)) << f;
   }
 }
@@ -76,7 +76,8 @@ TEST_F(WorkerSettingsTest, NumbersDefaultsAndEndpoints) {
     std::vector<std::pair<const char*, std::string>> keys;
     std::function<void(const tWorkerSettings&)> check;
   } cases[] = {
-      {{}, [](const tWorkerSettings& s) {
+      {{},
+       [](const tWorkerSettings& s) {
          EXPECT_EQ(s.fInterval, 5);
          EXPECT_EQ(s.fErrInterval, 60);
          EXPECT_FALSE(s.fZoltRequest);
@@ -87,24 +88,31 @@ TEST_F(WorkerSettingsTest, NumbersDefaultsAndEndpoints) {
          EXPECT_EQ(s.fcO.Host, "");
          EXPECT_EQ(s.fcFTPO.Protocol, "FTP");
        }},
-      {{{"Interval", "0"}, {"ErrorInterval", "0"}}, [](const tWorkerSettings& s) {
+      {{{"Interval", "0"}, {"ErrorInterval", "0"}},
+       [](const tWorkerSettings& s) {
          EXPECT_EQ(s.fInterval, 1);
          EXPECT_EQ(s.fErrInterval, 1);
        }},
-      {{{"Interval", "abc"}, {"ErrorInterval", "0"}}, [](const tWorkerSettings& s) {
+      {{{"Interval", "abc"}, {"ErrorInterval", "0"}},
+       [](const tWorkerSettings& s) {
          EXPECT_EQ(s.fInterval, 5);
          EXPECT_EQ(s.fErrInterval, 5);
        }},
-      {{{"Interval", "7"}, {"ErrorInterval", "0x10"}}, [](const tWorkerSettings& s) {
+      {{{"Interval", "7"}, {"ErrorInterval", "0x10"}},
+       [](const tWorkerSettings& s) {
          EXPECT_EQ(s.fInterval, 7);
          EXPECT_EQ(s.fErrInterval, 16);
        }},
       {{{"XMLSource", "0"}}, [](const tWorkerSettings& s) { EXPECT_TRUE(s.fZoltRequest); }},
       {{{"XMLSource", "7"}}, [](const tWorkerSettings& s) { EXPECT_FALSE(s.fZoltRequest); }},
-      {{{"Unit", "4"}, {"VDUUnit", "0"}}, [](const tWorkerSettings& s) { EXPECT_EQ(s.fVDUUnit, 4); }},
-      {{{"Unit", "4"}, {"VDUUnit", "9"}}, [](const tWorkerSettings& s) { EXPECT_EQ(s.fVDUUnit, 9); }},
-      {{{"XMLInterface", "127.0.0.1:20200"}, {"OrdersURL", "https://u:p@h:8443/o?x=1"},
-        {"CMDFTP", "ftp.host/in"}, {"VDUAddress", "127.0.0.1:5000"}},
+      {{{"Unit", "4"}, {"VDUUnit", "0"}},
+       [](const tWorkerSettings& s) { EXPECT_EQ(s.fVDUUnit, 4); }},
+      {{{"Unit", "4"}, {"VDUUnit", "9"}},
+       [](const tWorkerSettings& s) { EXPECT_EQ(s.fVDUUnit, 9); }},
+      {{{"XMLInterface", "127.0.0.1:20200"},
+        {"OrdersURL", "https://u:p@h:8443/o?x=1"},
+        {"CMDFTP", "ftp.host/in"},
+        {"VDUAddress", "127.0.0.1:5000"}},
        [](const tWorkerSettings& s) {
          EXPECT_EQ(s.fcZolt.Protocol, "HTTP");
          EXPECT_EQ(s.fcZolt.Port, 20200);
