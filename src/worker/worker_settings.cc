@@ -5,6 +5,7 @@
 #include "core/log.h"
 #include "platform/ini.h"
 #include "platform/program_folder.h"
+#include "vdu/datagram.h"
 
 namespace q2 {
 
@@ -96,8 +97,8 @@ void tWorkerSettings::LoadSettings() {
   fTAMaketID = integer("TakeAwayReceiptMaketIdent", -1);
   fDelivMaketID = integer("DeliveryReceiptMaketIdent", -1);
 
-  fVDUAddress = ini.ReadString(kSection, "VDUAddress", "255.255.255.255:11900");
-  if (fVDUAddress.empty()) fVDUAddress = "255.255.255.255:11900";
+  fVDUAddress = ini.ReadString(kSection, "VDUAddress", kVDUDefaultAddress);
+  if (fVDUAddress.empty()) fVDUAddress = kVDUDefaultAddress;
   fCACertFile = text("CACertFile");
   fWatchFolders = integer("WatchFolders", 0) == 1;
   fPostRetry = integer("PostRetry", 0);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/con_settings.h"
+#include "vdu/datagram.h"
 
 namespace q2 {
 
@@ -23,7 +24,7 @@ struct tWorkerSettings {
   int32_t fViewTtl = 3, fEQType = 2, fDepReason = 0, fTAMaketID = -1, fDelivMaketID = -1;
   // Beyond the classic keys: the kitchen-display destination (host[:port]) and an extra CA
   // bundle for HTTPS endpoints with their own certificate authority.
-  std::string fVDUAddress = "255.255.255.255:11900";
+  std::string fVDUAddress = kVDUDefaultAddress;
   std::string fCACertFile;
   // Instant pickup: also wake up when a file is closed after writing or moved into the
   // order or command folder (polling stays as the fallback).

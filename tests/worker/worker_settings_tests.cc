@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "test_util.h"
+#include "vdu/datagram.h"
 #include "worker/worker_settings.h"
 
 namespace q2 {
@@ -84,7 +85,7 @@ TEST_F(WorkerSettingsTest, NumbersDefaultsAndEndpoints) {
          EXPECT_EQ(s.fMsgTtl, 3);
          EXPECT_EQ(s.fEQType, 2);
          EXPECT_EQ(s.fTAMaketID, -1);
-         EXPECT_EQ(s.fVDUAddress, "255.255.255.255:11900");
+         EXPECT_EQ(s.fVDUAddress, kVDUDefaultAddress);  // the display feed's own default
          EXPECT_EQ(s.fcO.Host, "");
          EXPECT_EQ(s.fcFTPO.Protocol, "FTP");
        }},

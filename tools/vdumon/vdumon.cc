@@ -6,8 +6,8 @@
 //          [--codepage CP]
 //
 // --port 0 listens on an ephemeral port; the first line printed always names the address
-// actually bound ("listening on A:P"). To see broadcasts sent to 255.255.255.255, bind
-// 0.0.0.0. Exit status: 0 after N messages (or at the timeout when no count was given), 1
+// actually bound ("listening on A:P"). To see a display feed that is broadcast on the local
+// network (the program's default destination), bind 0.0.0.0. Exit status: 0 after N messages (or at the timeout when no count was given), 1
 // when the timeout came first or the socket failed, 2 on a bad command line.
 #include <arpa/inet.h>
 #include <netinet/in.h>
